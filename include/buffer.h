@@ -1,0 +1,45 @@
+// Growable arrays under every TextList. Storage only grows; strings in a
+// CharBuf are found by offset, never by address, since growth may move `data`.
+#pragma once
+
+// A growable byte array. Owns `data`; strings are stored one after another,
+// each with its NUL. `capacity` grows by the fixed `increment`.
+struct CharBuf {
+  char* data = nullptr;
+  int used = 0;
+  int capacity = 0;
+  int increment = 0;
+  long long allocated = 0;  // bytes really reserved; may run ahead of `capacity`
+
+  CharBuf() = default;
+  CharBuf(const CharBuf&) = delete;
+  CharBuf& operator=(const CharBuf&) = delete;
+  ~CharBuf();
+};
+
+// A growable array of signed 32-bit integers; counts are in elements.
+struct IntBuf {
+  int* data = nullptr;
+  int used = 0;
+  int capacity = 0;
+  int increment = 0;
+  long long allocated = 0;  // elements really reserved
+
+  IntBuf() = default;
+  IntBuf(const IntBuf&) = delete;
+  IntBuf& operator=(const IntBuf&) = delete;
+  ~IntBuf();
+};
+
+void init_char_buf(CharBuf& buf, int n);
+void init_int_buf(IntBuf& buf, int n);
+// Appends the bytes of s and a NUL; returns the offset of its first byte.
+// s must not point into buf's own storage.
+int put_char_buf(CharBuf& buf, const char* s, int len);
+int put_char_buf(CharBuf& buf, const char* s);
+int put_int_buf(IntBuf& buf, int value);
+// Offset of the NUL of the string at `offset` when that string is the last
+// one in the buffer, else -1.
+int top_char_buf(const CharBuf& buf, int offset);
+void free_char_buf(CharBuf& buf);
+void free_int_buf(IntBuf& buf);

@@ -1,0 +1,44 @@
+// Load files: the tool set's plain-text table. read_loadfile turns a file into
+// a Table; write_loadfile writes a Table in the canonical layout. Neither
+// prints nor ends the process: failures return null or -1 with `lod_error`.
+#pragma once
+
+#include <string_view>
+
+#include "table.h"
+
+extern const char* const load_message[];
+extern const char* const comment;  // "COMMENT"
+
+enum LoadToken {
+  TOK_BADLINE = 0,
+  TOK_EOF = 1,
+  TOK_BLANK = 2,
+  TOK_REMARK = 3,
+  TOK_DATA = 4,
+  TOK_ENDROW = 5,
+  TOK_ENDHEADER = 6,
+  TOK_ENDFILE = 7,
+};
+
+enum LoadSection { LOAD_HEADER = 1, LOAD_ROW = 2 };
+
+// Returns a new Table owned by the caller, or null with `lod_error` set.
+Table* read_loadfile(const char* path);
+
+// Writes the whole Table; 0, or -1 with `lod_error` set. A regular file is
+// written under a temporary name beside it and renamed into place only when
+// complete, so a failed write leaves any earlier file of that name untouched.
+int write_loadfile(const char* path, Table* table);
+
+// The writer in streaming form, so rows can be written as they are produced.
+// open_load_writer writes the header of `layout` (its keywords) and takes its
+// column names as the layout of every row; put_load_row takes one cell per
+// column in the layout's column order. close_load_writer finishes the file and
+// puts it in place; discard_load_writer removes what was written. Every call
+// returns 0 or -1 with `lod_error` set (open: null).
+struct LoadWriter;
+LoadWriter* open_load_writer(const char* path, Table* layout);
+int put_load_row(LoadWriter* writer, const std::string_view* cells);
+int close_load_writer(LoadWriter* writer);
+void discard_load_writer(LoadWriter* writer);

@@ -1,0 +1,55 @@
+// Table: header keywords with values, named columns and rows of string cells.
+// The one data structure of the load file library. Every string passed in is
+// copied; every string returned points into the Table's storage and stays
+// valid only until the next addition of text to the same list.
+//
+// Failure convention of the load file library: -1 (or null) is returned and
+// `lod_error` points at the message. `lod_error` is never reset on success.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "text.h"
+
+extern const char* lod_error;
+extern const char* const table_message[];
+
+struct TableIndex;  // name lookup for columns; private to module table
+
+struct Table {
+  TextList keynames;
+  TextList keyvals;
+  TextList colnames;
+  TextList cells;  // entry 0 is the shared empty cell; cell (r, c) is r*ncol+c+1
+  int nrow = 0;
+  int ncol = 0;
+  std::unique_ptr<TableIndex> index;
+
+  Table();
+  ~Table();
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+};
+
+Table* create_table();
+void free_table(Table* table);
+
+struct TableFree {
+  void operator()(Table* t) const { free_table(t); }
+};
+using TablePtr = std::unique_ptr<Table, TableFree>;
+
+int put_tab_key(Table* table, std::string_view name, std::string_view value);
+int cat_tab_key(Table* table, std::string_view name, std::string_view text);
+const char* get_tab_key(Table* table, std::string_view name);
+const char* get_tab_keyname_bynum(Table* table, int k);
+const char* get_tab_keyval_bynum(Table* table, int k);
+int add_tab_col(Table* table, std::string_view name);
+int get_tab_colnum(Table* table, std::string_view name);
+const char* get_tab_colname(Table* table, int c);
+int put_tab_cell(Table* table, std::string_view name, int row, std::string_view value);
+int cat_tab_cell(Table* table, std::string_view name, int row, std::string_view text);
+const char* get_tab_cell(Table* table, std::string_view name, int row);
+const char* get_tab_cell_bynum(Table* table, int c, int row);
+void trunc_table(Table* table, int n);

@@ -1,0 +1,26 @@
+// TextList: an indexed list of strings packed in one CharBuf. Entries handed
+// out point into `chars` and stay valid only until the next addition of text
+// to the same list. Strings passed in are copied; they must not lie in the
+// same list's `chars`.
+#pragma once
+
+#include <string_view>
+
+#include "buffer.h"
+
+extern const char* const text_message[];
+
+struct TextList {
+  CharBuf chars;
+  IntBuf offsets;
+  int count = 0;
+};
+
+void init_text(TextList& list, int nentries, int nchars);
+int add_text(TextList& list, std::string_view s);
+int put_text(TextList& list, int i, std::string_view s);
+const char* get_text(const TextList& list, int i);
+int find_text(const TextList& list, std::string_view s);
+int copy_text(TextList& list, int from, int to);
+int cat_text(TextList& list, int i, std::string_view s);
+void free_text(TextList& list);

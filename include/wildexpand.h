@@ -1,0 +1,6 @@
+// Wildcard expansion of file-name arguments and the one wildcard matcher.
+#pragma once
+
+// Returns how many names the argument stood for, also those that did not fit.
+int wild_expand(const char* argument, int limit, int* count, char** list);
+int patmatch(const char* pattern, const char* text);

@@ -1,0 +1,7 @@
+#!/bin/sh
+# Installs what is missing, builds rowfan with its tests and runs them all.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/setup.sh
+sh scripts/build.sh build
+ctest --test-dir build --output-on-failure -j"$(nproc)"

@@ -1,0 +1,23 @@
+// Row expansion: every input row becomes its output rows, depth first, by the
+// rules of the target and action tables.
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+#include "table.h"
+
+// Appends the expanded rows, each with its EXPANSION_NUMBER, to `output`,
+// which is laid out as the input's columns plus EXPANSION_NUMBER.
+void use_rules(Table* input, Table* output, Table* target, Table* action);
+
+// The same expansion, handing each final row to `sink` instead: one cell per
+// column of the output layout (input columns, then EXPANSION_NUMBER). The
+// cells stay valid only during the call. A sink result of -1 stops the run.
+using RowSink = std::function<int(const std::string_view* cells)>;
+int expand_rows(Table* input, Table* target, Table* action, const RowSink& sink);
+
+// The single steps on a work table used as a stack (its columns: the input's,
+// then _TARGET, _INDEX, _USED).
+int find_rule(Table* target, Table* work);
+void apply_rule(Table* target, Table* action, Table* work);

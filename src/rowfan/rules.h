@@ -1,0 +1,33 @@
+// The rule language: finding, scanning and parsing a rule file into the
+// target table (one row per rule) and the action table (one row per choice).
+#pragma once
+
+#include <cstdio>
+#include <vector>
+
+#include "table.h"
+
+// Where a rule file named without a directory part is looked for after the
+// current directory. Fixed in the program; tests may point it elsewhere.
+extern const char* default_rule_dir;
+
+// Parser state, one parse per process.
+extern int xline;
+extern Table* xtarget;
+extern Table* xaction;
+// Line of the first token of each accepted rule, by target row; lets
+// messages about a rule name where it stands in the rule file.
+extern std::vector<int> xrule_line;
+
+// Scanner. Token codes 258 to 264 (IMPLIES, SEMI, OR, AND, EQUALS, WORD,
+// OTHER) come from the header that bison generates from the grammar.
+extern char* yytext;
+int yylex();
+int yywrap();
+int yyparse();
+void yyerror(const char* message);
+// Points the scanner at a stream (and discards any earlier buffer).
+void rule_scan_start(FILE* stream);
+
+FILE* open_rules(const char* name);
+void parse_rules(const char* name, Table* load, Table* target, Table* action);
