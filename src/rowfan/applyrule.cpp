@@ -1,0 +1,31 @@
+// One step of expansion on a work table used as a stack: the next child of
+// the matched top row, or the row's removal once its choices are used up.
+
+#include <cstdlib>
+
+#include "expand.h"
+#include "tablecopy.h"
+#include "velastring.h"
+
+namespace {
+
+int number(Table* table, const char* column, int row) {
+  const char* text = get_tab_cell(table, column, row);
+  return text ? std::atoi(text) : 0;
+}
+
+}  // namespace
+
+void apply_rule(Table* target, Table* action, Table* work) {
+  int t = work->nrow - 1;
+  int rule = number(work, "_TARGET", t);
+  int next = number(work, "_INDEX", t);
+  if (next <= number(target, "_LAST", rule)) {
+    move_tabrow(work, t, work, t + 1);
+    move_tabrow(action, next, work, t + 1);
+    put_tab_cell(work, "_USED", t + 1, itoa(rule));
+    put_tab_cell(work, "_INDEX", t, itoa(next + 1));
+  } else {
+    trunc_table(work, t);
+  }
+}

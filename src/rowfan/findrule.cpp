@@ -1,0 +1,52 @@
+// One step of expansion on a work table used as a stack: which rule governs
+// the top row. The expansion itself runs on the faster engine of userules;
+// this step, with apply_rule, is the same expansion told one row at a time.
+
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "expand.h"
+#include "velastring.h"
+
+namespace {
+
+// A cell's text, or the empty text for a cell that is not there.
+std::string_view cell(Table* table, std::string_view column, int row) {
+  const char* text = get_tab_cell(table, column, row);
+  return text ? std::string_view(text) : std::string_view();
+}
+
+bool rule_matches(Table* target, int rule, Table* work, int t) {
+  bool compared = false;
+  for (int c = 0; c < target->ncol; c++) {
+    const char* value = get_tab_cell_bynum(target, c, rule);
+    if (value == nullptr || *value == '\0') continue;
+    const char* name = get_tab_colname(target, c);
+    if (get_tab_colnum(work, name) < 0) continue;
+    compared = true;
+    if (cell(work, name, t) != value) return false;
+  }
+  return compared;
+}
+
+}  // namespace
+
+int find_rule(Table* target, Table* work) {
+  int t = work->nrow - 1;
+  if (t < 0) return -1;
+  std::string_view matched = cell(work, "_TARGET", t);
+  if (!matched.empty()) return std::atoi(matched.data());
+  std::string_view used = cell(work, "_USED", t);
+  int excluded = used.empty() ? -1 : std::atoi(used.data());
+  for (int i = 0; i < target->nrow; i++) {
+    if (i == excluded || !rule_matches(target, i, work, t)) continue;
+    // The rule's `_FIRST` text is copied before it is written into the work
+    // table, as a text read from a table must be.
+    std::string first(cell(target, "_FIRST", i));
+    put_tab_cell(work, "_INDEX", t, first);
+    put_tab_cell(work, "_TARGET", t, itoa(i));
+    return i;
+  }
+  return -1;
+}

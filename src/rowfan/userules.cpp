@@ -1,0 +1,383 @@
+// Row expansion: every input row becomes its output rows, depth first.
+//
+// The engine keeps the rows on the current path (each matched ancestor and the
+// row being expanded) on a stack. A row's cells are views into the input
+// Table and the action table, which do not change during a run, so pushing a
+// child copies views, never text, and the stack's memory is bounded by the
+// depth of rule nesting times the number of columns, whatever the output size.
+//
+// Everything that depends only on the rules is worked out once per run: each
+// rule's tests as (column number, value) pairs, each choice as the cells it
+// writes, and an index from a tested value to the rules that test it, so a row
+// is tested only against the rules that could match it. Rule order still
+// decides: the lowest-numbered matching rule wins.
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "expand.h"
+#include "rules.h"
+#include "tablecopy.h"
+#include "velaerror.h"
+
+namespace {
+
+constexpr int kNone = -1;
+
+struct Test {
+  int column;
+  std::string_view value;
+};
+
+struct Rule {
+  std::vector<Test> tests;
+  int used_test = kNone;  // value a test on the engine's `_USED` column requires
+  int first = 0;
+  int last = -1;
+  bool live = false;  // has at least one comparison that can ever hold
+};
+
+struct Choice {
+  std::vector<Test> cells;
+};
+
+struct Frame {
+  int used = kNone;    // rule that produced this row; none for an input row
+  int target = kNone;  // rule that has matched this row
+  int next = 0;        // next choice of the matched rule
+};
+
+// Rules keyed by the value of one tested column, in rule order.
+struct KeyIndex {
+  int column;
+  std::unordered_map<std::string_view, std::vector<int>> rules;
+};
+
+bool is_bookkeeping(std::string_view name) { return !name.empty() && name[0] == '_'; }
+
+std::string_view view(const char* s) { return s ? std::string_view(s) : std::string_view(); }
+
+// The decimal text that itoa gives a rule number, read back: only such a
+// text can equal a `_USED` cell.
+int canonical_number(std::string_view text) {
+  int n = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (ec != std::errc() || end != text.data() + text.size() || n < 0) return kNone;
+  char buf[16];
+  auto [e2, ec2] = std::to_chars(buf, buf + sizeof buf, n);
+  (void)ec2;
+  return std::string_view(buf, e2 - buf) == text ? n : kNone;
+}
+
+class Engine {
+ public:
+  Engine(Table* input, Table* target, Table* action) : input_(input) {
+    ncol_ = input->ncol;
+    for (int c = 0; c < ncol_; c++) {
+      carried_.push_back(!is_bookkeeping(view(get_tab_colname(input, c))));
+    }
+    build_rules(target);
+    build_choices(action);
+    build_index();
+  }
+
+  int run(const RowSink& sink) {
+    std::vector<std::string_view> out(ncol_ + 1);
+    char number[24];
+    long long emitted = 0;
+    for (int r = 0; r < input_->nrow; r++) {
+      push_input_row(r);
+      while (depth_ > 0) {
+        int t = depth_ - 1;
+        if (find(t) != kNone) {
+          if (!apply(t, r)) return -1;
+          continue;
+        }
+        // The top row is final: emit it and pop it.
+        emitted++;
+        std::copy_n(cells(t), ncol_, out.begin());
+        auto [end, ec] = std::to_chars(number, number + sizeof number, emitted);
+        (void)ec;
+        out[ncol_] = std::string_view(number, end - number);
+        if (sink(out.data()) < 0) return -1;
+        pop();
+      }
+    }
+    return 0;
+  }
+
+ private:
+  void build_rules(Table* target) {
+    int first_col = get_tab_colnum(target, "_FIRST");
+    int last_col = get_tab_colnum(target, "_LAST");
+    rules_.resize(std::max(target->nrow, 0));
+    for (int i = 0; i < target->nrow; i++) {
+      Rule& rule = rules_[i];
+      rule.first = std::atoi(get_tab_cell_bynum(target, first_col, i));
+      rule.last = std::atoi(get_tab_cell_bynum(target, last_col, i));
+      bool compared = false, can_hold = true;
+      for (int c = 0; c < target->ncol; c++) {
+        std::string_view value = view(get_tab_cell_bynum(target, c, i));
+        if (value.empty()) continue;
+        std::string_view name = view(get_tab_colname(target, c));
+        int column = get_tab_colnum(input_, name);
+        if (name == "_USED") {
+          // The work row's own `_USED` cell: the producing rule's number.
+          compared = true;
+          int n = canonical_number(value);
+          if (n == kNone || (rule.used_test != kNone && rule.used_test != n)) can_hold = false;
+          rule.used_test = n;
+        } else if (column >= 0 && carried_[column]) {
+          compared = true;
+          rule.tests.push_back({column, value});
+        } else if (column >= 0 || name == "_TARGET" || name == "_INDEX") {
+          // A bookkeeping cell that is always empty when a row is tested.
+          compared = true;
+          can_hold = false;
+        }
+      }
+      rule.live = compared && can_hold;
+    }
+  }
+
+  void build_choices(Table* action) {
+    choices_.resize(std::max(action->nrow, 0));
+    for (int j = 0; j < action->nrow; j++) {
+      for (int c = 0; c < action->ncol; c++) {
+        std::string_view value = view(get_tab_cell_bynum(action, c, j));
+        if (value.empty()) continue;
+        int column = get_tab_colnum(input_, view(get_tab_colname(action, c)));
+        if (column >= 0 && carried_[column]) choices_[j].cells.push_back({column, value});
+      }
+    }
+  }
+
+  // Each live rule is filed under its first tested column and value; a rule
+  // that tests only `_USED` is a candidate for every row.
+  void build_index() {
+    std::unordered_map<int, int> index_of_column;
+    for (int i = 0; i < static_cast<int>(rules_.size()); i++) {
+      const Rule& rule = rules_[i];
+      if (!rule.live) continue;
+      if (rule.tests.empty()) {
+        unkeyed_.push_back(i);
+        continue;
+      }
+      const Test& key = rule.tests.front();
+      auto [it, added] = index_of_column.try_emplace(key.column, static_cast<int>(keys_.size()));
+      if (added) keys_.push_back({key.column, {}});
+      keys_[it->second].rules[key.value].push_back(i);
+    }
+  }
+
+  std::string_view* cells(int depth) { return &cell_stack_[static_cast<size_t>(depth) * ncol_]; }
+
+  void grow() {
+    depth_++;
+    if (static_cast<size_t>(depth_) > frames_.size()) {
+      frames_.resize(depth_);
+      cell_stack_.resize(static_cast<size_t>(depth_) * ncol_);
+    }
+    frames_[depth_ - 1] = Frame();
+  }
+
+  void pop() {
+    depth_--;
+    if (!deep_) return;
+    if (depth_ <= kDeep / 2) {
+      leave_deep();
+    } else {
+      while (static_cast<int>(hashes_.size()) > depth_) forget();
+    }
+  }
+
+  void push_input_row(int r) {
+    grow();
+    std::string_view* row = cells(0);
+    for (int c = 0; c < ncol_; c++) {
+      row[c] = carried_[c] ? view(get_tab_cell_bynum(input_, c, r)) : std::string_view();
+    }
+  }
+
+  bool matches(const Rule& rule, int t) {
+    if (rule.used_test != kNone && rule.used_test != frames_[t].used) return false;
+    const std::string_view* row = cells(t);
+    for (const Test& test : rule.tests) {
+      if (row[test.column] != test.value) return false;
+    }
+    return true;
+  }
+
+  // The rule that governs row t, matching one if the row has none yet.
+  int find(int t) {
+    Frame& frame = frames_[t];
+    if (frame.target != kNone) return frame.target;
+    int best = kNone;
+    auto consider = [&](const std::vector<int>& list) {
+      for (int i : list) {
+        if (best != kNone && i >= best) return;
+        if (i != frame.used && matches(rules_[i], t)) {
+          best = i;
+          return;
+        }
+      }
+    };
+    const std::string_view* row = cells(t);
+    for (const KeyIndex& key : keys_) {
+      auto it = key.rules.find(row[key.column]);
+      if (it != key.rules.end()) consider(it->second);
+    }
+    consider(unkeyed_);
+    if (best != kNone) {
+      frame.target = best;
+      frame.next = rules_[best].first;
+    }
+    return best;
+  }
+
+  // Produces the next child of row t, or pops t when its choices are used up.
+  bool apply(int t, int input_row) {
+    Frame& frame = frames_[t];
+    const Rule& rule = rules_[frame.target];
+    if (frame.next > rule.last) {
+      pop();
+      return true;
+    }
+    int choice = frame.next++;
+    int rule_number = frame.target;
+    grow();
+    std::string_view* child = cells(t + 1);
+    std::copy_n(cells(t), ncol_, child);
+    for (const Test& cell : choices_[choice].cells) child[cell.column] = cell.value;
+    frames_[t + 1].used = rule_number;
+    if (deep_ || depth_ > kDeep) check_repeat(input_row);
+    return true;
+  }
+
+  // Loop detection. A row's expansion depends only on its carried cells and
+  // the rule that produced it, so a row equal in both to one of its ancestors
+  // would repeat forever; and a rule set that expands without end must reach
+  // such a repeat, since its stack grows without bound over finitely many
+  // values. Shallow stacks, the common case, are never checked; past kDeep
+  // rows every push is looked up in a hash of the rows on the path.
+  static constexpr int kDeep = 64;
+
+  size_t row_hash(int depth) {
+    size_t h = std::hash<int>()(frames_[depth].used);
+    const std::string_view* row = cells(depth);
+    for (int c = 0; c < ncol_; c++) {
+      h = h * 1000003u ^ std::hash<std::string_view>()(row[c]);
+    }
+    return h;
+  }
+
+  bool same_row(int a, int b) {
+    if (frames_[a].used != frames_[b].used) return false;
+    return std::equal(cells(a), cells(a) + ncol_, cells(b));
+  }
+
+  void leave_deep() {
+    deep_ = false;
+    path_.clear();
+    hashes_.clear();
+  }
+
+  void check_repeat(int input_row) {
+    // While deep, `hashes_` holds one entry for every row below the top.
+    if (!deep_) {
+      deep_ = true;
+      for (int d = 0; d < depth_ - 1; d++) remember(d);
+    }
+    int top = depth_ - 1;
+    size_t h = row_hash(top);
+    auto range = path_.equal_range(h);
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second < top && same_row(it->second, top)) report_loop(input_row, it->second, top);
+    }
+    remember(top);
+  }
+
+  void remember(int depth) {
+    size_t h = row_hash(depth);
+    path_.emplace(h, depth);
+    hashes_.push_back(h);
+  }
+
+  void forget() {
+    int depth = static_cast<int>(hashes_.size()) - 1;
+    auto range = path_.equal_range(hashes_.back());
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second == depth) {
+        path_.erase(it);
+        break;
+      }
+    }
+    hashes_.pop_back();
+  }
+
+  [[noreturn]] void report_loop(int input_row, int from, int to) {
+    // Name the rules of the cycle by the lines they stand on in the rule file.
+    std::vector<int> lines;
+    for (int d = from + 1; d <= to; d++) {
+      int rule = frames_[d].used;
+      int line = rule < static_cast<int>(xrule_line.size()) ? xrule_line[rule] : rule + 1;
+      if (std::find(lines.begin(), lines.end(), line) == lines.end()) lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string list;
+    for (int line : lines) list += (list.empty() ? "" : ", ") + std::to_string(line);
+    vela_error(29, "Rules on lines %s expand row %d without end", list.c_str(), input_row + 1);
+  }
+
+  Table* input_;
+  int ncol_ = 0;
+  std::vector<bool> carried_;
+  std::vector<Rule> rules_;
+  std::vector<Choice> choices_;
+  std::vector<KeyIndex> keys_;
+  std::vector<int> unkeyed_;
+
+  int depth_ = 0;
+  std::vector<Frame> frames_;
+  std::vector<std::string_view> cell_stack_;
+
+  bool deep_ = false;
+  std::unordered_multimap<size_t, int> path_;
+  std::vector<size_t> hashes_;
+};
+
+}  // namespace
+
+int expand_rows(Table* input, Table* target, Table* action, const RowSink& sink) {
+  if (input->nrow <= 0) return 0;
+  Engine engine(input, target, action);
+  return engine.run(sink);
+}
+
+void use_rules(Table* input, Table* output, Table* target, Table* action) {
+  // An input without rows gives an output without rows, not the one empty
+  // row that laying out the output leaves.
+  if (input->nrow <= 0) {
+    trunc_table(output, 0);
+    return;
+  }
+  std::vector<std::string> names;
+  for (int c = 0; c <= input->ncol; c++) {
+    const char* name = get_tab_colname(output, c);
+    names.emplace_back(name ? name : "EXPANSION_NUMBER");
+  }
+  int k = 0;
+  expand_rows(input, target, action, [&](const std::string_view* cells) {
+    for (int c = 0; c <= input->ncol; c++) {
+      if (!cells[c].empty()) put_tab_cell(output, names[c], k, cells[c]);
+    }
+    k++;
+    return 0;
+  });
+}

@@ -1,0 +1,148 @@
+/* The rule grammar. Each rule becomes one row of the target table (its
+ * tests) and one action-table row per choice (its assignments); a rule that
+ * names a column the load file lacks is dropped whole at its `;`. */
+
+%{
+#include <cstdlib>
+#include <cstring>
+
+#include "rules.h"
+#include "tablecopy.h"
+#include "velaerror.h"
+#include "velastring.h"
+
+int xline = 1;
+Table* xtarget = nullptr;
+Table* xaction = nullptr;
+std::vector<int> xrule_line;
+
+extern int yyleng;
+
+namespace {
+
+// Parser state of the rule being read; reset at the start of every parse.
+int first = 0;     // first action row of the rule being parsed
+int ntarget = 0;   // its target row; the number of rules accepted so far
+int naction = 0;   // where the next assignment appends its action row
+bool missing = false;  // the rule names a column the Tables lack
+int rule_line = 0;     // line of the rule's first token; 0 before it is read
+
+}  // namespace
+%}
+
+%union {
+  char* text;
+}
+
+%token IMPLIES SEMI OR AND EQUALS WORD OTHER
+%type <text> value
+%destructor { std::free($$); } <text>
+
+%start rule_list
+
+%initial-action {
+  first = 0;
+  ntarget = 0;
+  naction = 0;
+  missing = false;
+  rule_line = 0;
+  xrule_line.clear();
+}
+
+%%
+
+rule_list
+  : rule
+  | rule_list rule
+  ;
+
+rule
+  : condition IMPLIES choice_list SEMI {
+      if (missing) {
+        // Roll both Tables back to where they stood before the rule.
+        missing = false;
+        trunc_table(xtarget, ntarget);
+        trunc_table(xaction, first);
+        naction = first;
+      } else {
+        put_tab_cell(xtarget, "_FIRST", ntarget, itoa(first));
+        put_tab_cell(xtarget, "_LAST", ntarget, itoa(naction - 1));
+        xrule_line.push_back(rule_line);
+        first = naction;
+        ++ntarget;
+      }
+      rule_line = 0;
+    }
+  ;
+
+condition
+  : test
+  | condition AND test
+  ;
+
+test
+  : value EQUALS value {
+      if (get_tab_colnum(xtarget, $1) < 0) {
+        missing = true;
+      } else if (!missing) {
+        put_tab_cell(xtarget, $1, ntarget, $3);
+      }
+      std::free($1);
+      std::free($3);
+    }
+  ;
+
+choice_list
+  : choice
+  | choice_list OR choice
+  ;
+
+choice
+  : assignment
+  | choice AND assignment {
+      // Fold the newest assignment's row into the choice's row, so that a
+      // finished choice is always exactly one action row.
+      if (!missing) {
+        --naction;
+        move_tabrow(xaction, naction, xaction, naction - 1);
+        trunc_table(xaction, naction);
+      }
+    }
+  ;
+
+assignment
+  : value EQUALS value {
+      if (get_tab_colnum(xaction, $1) < 0) {
+        missing = true;
+      } else if (!missing) {
+        put_tab_cell(xaction, $1, naction, $3);
+        ++naction;
+      }
+      std::free($1);
+      std::free($3);
+    }
+  ;
+
+value
+  : WORD {
+      // Taken while yytext is still this WORD's: the state after a WORD
+      // reduces without reading the next token.
+      if (rule_line == 0) {
+        int newlines = 0;
+        for (int i = 0; i < yyleng; i++) {
+          if (yytext[i] == '\n') ++newlines;
+        }
+        rule_line = xline - newlines;
+      }
+      $$ = strclone(yytext);
+      unquote($$);
+      strucase($$);
+    }
+  ;
+
+%%
+
+void yyerror(const char*) {
+  // The token text of the end of input is empty.
+  vela_error(29, "Last token read (%s) on line %d", yychar == YYEOF ? "" : yytext, xline);
+}

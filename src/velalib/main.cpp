@@ -1,0 +1,21 @@
+// The process entry: start-up, command line, the task, and the exit status.
+
+#include <cstdlib>
+
+#include "irafstart.h"
+#include "option.h"
+#include "param.h"
+#include "velaerror.h"
+
+int main(int argc, char** argv) {
+  c_irafinit();
+  init_option();
+  expand_param(argc, argv);
+  print_ver();
+  // Handlers run in reverse order: the argument vector is freed first, the
+  // option store second, on every path that ends the process.
+  std::atexit(free_option);
+  std::atexit(free_param);
+  task(nparam, param);
+  return vela_errorflag ? 1 : 0;
+}

@@ -1,0 +1,72 @@
+// The option store. Command-line options are stored first and defaults after
+// them, and a stored value is never replaced, so a default fills in only what
+// the user left out.
+#include "option.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "alist.h"
+#include "velaerror.h"
+#include "velastring.h"
+
+Alist* options = nullptr;
+
+void init_option() {
+  options = create_alist();
+}
+
+int is_option(const char* argument) {
+  if (std::strchr(argument, '=') != nullptr && std::strchr(argument, ' ') == nullptr) return 1;
+  std::size_t len = std::strlen(argument);
+  if (len > 0 && (argument[len - 1] == '+' || argument[len - 1] == '-')) return 1;
+  return 0;
+}
+
+void put_option(const char* item) {
+  char* name = strclone(item);
+  const char* value = nullptr;
+  std::size_t len = std::strlen(name);
+  if (char* equals = std::strchr(name, '='); equals != nullptr) {
+    // The first `=` ends the name, so name=a+ has the value a+.
+    *equals = '\0';
+    value = equals + 1;
+  } else if (len > 0 && name[len - 1] == '+') {
+    name[len - 1] = '\0';
+    value = "yes";
+  } else if (len > 0 && name[len - 1] == '-') {
+    name[len - 1] = '\0';
+    value = "no";
+  } else {
+    vela_warn(44, "%s", item);
+    std::free(name);
+    return;
+  }
+
+  if (options == nullptr) init_option();
+  if (find_alist(options, name) == nullptr) add_alist(options, name, value);
+  std::free(name);
+}
+
+void def_option(const char* list) {
+  char* copy = strclone(list);
+  constexpr int kMaxItems = 50;
+  char* items[kMaxItems];
+  strsplit(',', copy, items, kMaxItems);
+  for (char* item : items) {
+    if (*item == '\0') break;
+    put_option(item);
+  }
+  std::free(copy);
+}
+
+char* get_option(const char* name) {
+  char* value = options == nullptr ? nullptr : find_alist(options, name);
+  if (value == nullptr) vela_error(43, "%s", name);
+  return value;
+}
+
+void free_option() {
+  free_alist(options);
+  options = nullptr;
+}

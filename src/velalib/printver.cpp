@@ -1,0 +1,10 @@
+// The installation-date line, printed at start-up when the user asks with v+.
+#include <cstring>
+
+#include "option.h"
+#include "velaerror.h"
+
+void print_ver() {
+  def_option("v=no");
+  if (std::strcmp(get_option("v"), "yes") == 0) vela_info(42, "%s", "1 Apr 1998");
+}
