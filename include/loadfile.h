@@ -37,6 +37,10 @@ int write_loadfile(const char* path, Table* table);
 // column in the layout's column order. close_load_writer finishes the file and
 // puts it in place; discard_load_writer removes what was written. Every call
 // returns 0 or -1 with `lod_error` set (open: null).
+// close_load_writer and discard_load_writer both release the writer, whatever
+// the result; discard_load_writer(nullptr) does nothing. So a caller that
+// clears its pointer once the writer is closed may leave discarding a
+// half-written file to an exit handler.
 struct LoadWriter;
 LoadWriter* open_load_writer(const char* path, Table* layout);
 int put_load_row(LoadWriter* writer, const std::string_view* cells);

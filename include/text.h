@@ -14,6 +14,10 @@ struct TextList {
   CharBuf chars;
   IntBuf offsets;
   int count = 0;
+  // Set when copy_text has made the last text in `chars` the text of a second
+  // entry; cat_text then copies before it extends, so the other entry keeps
+  // its text. Cleared by every addition of new text.
+  bool tail_shared = false;
 };
 
 void init_text(TextList& list, int nentries, int nchars);

@@ -39,7 +39,9 @@ long long geometric_reserve(long long allocated, int capacity) {
   return want < capacity ? capacity : want;
 }
 
-int initial_capacity(int n) { return n < 1 ? kDefaultCapacity : n; }
+int initial_capacity(int n) {
+  return n < 1 ? kDefaultCapacity : n;
+}
 
 }  // namespace
 
@@ -55,9 +57,13 @@ void* grow_storage(void* p, std::size_t bytes) {
   return grown;
 }
 
-CharBuf::~CharBuf() { std::free(data); }
+CharBuf::~CharBuf() {
+  std::free(data);
+}
 
-IntBuf::~IntBuf() { std::free(data); }
+IntBuf::~IntBuf() {
+  std::free(data);
+}
 
 void init_char_buf(CharBuf& buf, int n) {
   n = initial_capacity(n);
@@ -88,8 +94,8 @@ int put_char_buf(CharBuf& buf, const char* s, int len) {
 
   // A string taken from this very buffer would move with it; keep its offset.
   const char* base = buf.data;
-  bool inside = !std::less<const char*>()(s, base) &&
-                std::less<const char*>()(s, base + buf.allocated);
+  bool inside =
+      !std::less<const char*>()(s, base) && std::less<const char*>()(s, base + buf.allocated);
   long long inside_at = inside ? s - base : 0;
 
   buf.capacity = linear_capacity(buf.capacity, buf.increment, needed);

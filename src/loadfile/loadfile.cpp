@@ -57,7 +57,7 @@ char syntax_message[80];
 struct LoadParser {
   int file = -1;
   char line[kLineSize] = {};
-  int token = TOK_EOF;
+  int token = TOK_BADLINE;
   int lineno = 0;
   int row = 0;
   int in_comment = 0;
@@ -224,7 +224,13 @@ int end_load_comment(LoadParser* parser, Table* table, int section) {
                  ? cat_tab_key(table, comment, parser->comment_rest)
                  : cat_tab_cell(table, comment, parser->row, parser->comment_rest);
   }
-  parser->comment_rest.clear();
+  // Small comments reuse the buffer row after row; a huge one gives its
+  // memory back, as the Table now holds the text.
+  if (parser->comment_rest.capacity() > (1u << 20)) {
+    std::string().swap(parser->comment_rest);
+  } else {
+    parser->comment_rest.clear();
+  }
   parser->in_comment = 0;
   return result;
 }

@@ -4,7 +4,6 @@
 
 %{
 #include <cstdlib>
-#include <cstring>
 
 #include "rules.h"
 #include "tablecopy.h"
@@ -21,9 +20,9 @@ extern int yyleng;
 namespace {
 
 // Parser state of the rule being read; reset at the start of every parse.
-int first = 0;     // first action row of the rule being parsed
-int ntarget = 0;   // its target row; the number of rules accepted so far
-int naction = 0;   // where the next assignment appends its action row
+int first = 0;         // first action row of the rule being parsed
+int ntarget = 0;       // its target row; the number of rules accepted so far
+int naction = 0;       // where the next assignment appends its action row
 bool missing = false;  // the rule names a column the Tables lack
 int rule_line = 0;     // line of the rule's first token; 0 before it is read
 

@@ -4,6 +4,7 @@
 #include "velastring.h"
 
 void strsplit(int sep, char* str, char** fields, int maxfields) {
+  if (maxfields < 1) return;
   if (*str == '\0') {
     for (int i = 0; i < maxfields; ++i) fields[i] = str;
     return;

@@ -2,6 +2,9 @@
 // them by their exact text. Installing it also clears the failure flag.
 #pragma once
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -9,16 +12,11 @@
 
 struct MessageLog {
   static inline std::vector<std::string> lines;
-  static inline std::vector<int> levels;
 
   MessageLog() {
     lines.clear();
-    levels.clear();
     vela_errorflag = 0;
-    vela_errhandler = [](int level, char* text) {
-      levels.push_back(level);
-      lines.emplace_back(text);
-    };
+    vela_errhandler = [](int, char* text) { lines.emplace_back(text); };
   }
   ~MessageLog() {
     vela_errhandler = nullptr;

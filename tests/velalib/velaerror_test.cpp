@@ -1,9 +1,7 @@
 #include "velaerror.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -12,31 +10,25 @@
 TEST(MessageTable, HoldsSixtyBareTexts) {
   for (int code = 0; code < VELA_NMSG; ++code) {
     ASSERT_NE(error_msg[code], nullptr) << code;
-    std::string text = error_msg[code];
-    EXPECT_FALSE(text.empty()) << code;
-    EXPECT_EQ(text.find('\n'), std::string::npos) << code;
+    EXPECT_EQ(std::strpbrk(error_msg[code], ".\n"), nullptr) << code;
   }
   EXPECT_STREQ(error_msg[0], "Unrecognized error code");
   EXPECT_STREQ(error_msg[20], "Can't break query at blank");
-  EXPECT_STREQ(error_msg[21], "String too long for internal buffer");
-  EXPECT_STREQ(error_msg[29], "Rule file syntax error");
-  EXPECT_STREQ(error_msg[42], "VELA task installation date");
   EXPECT_STREQ(error_msg[59], "Database columns not found");
 }
 
-TEST(Report, LevelsDecideTheFlag) {
+TEST(Report, LevelsDecideTheFlagAndTheHandlerTakesTheLines) {
   MessageLog log;
+  testing::internal::CaptureStdout();
   vela_info(42, "%s", "1 Apr 1998");
   EXPECT_EQ(vela_errorflag, 0);
   vela_warn(44, "%s", "x");
-  EXPECT_EQ(vela_errorflag, 1);
   vela_info(2, "%s", "");
   EXPECT_EQ(vela_errorflag, 1);  // information never clears it
-  ASSERT_EQ(log.lines.size(), 3u);
-  EXPECT_EQ(log.lines[0], "VELA task installation date (1 Apr 1998)\n");
-  EXPECT_EQ(log.lines[1], "Could not parse option (x)\n");
-  EXPECT_EQ(log.lines[2], "Illegal value ()\n");
-  EXPECT_EQ(log.levels, (std::vector<int>{0, 1, 0}));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(log.lines,
+            (std::vector<std::string>{"VELA task installation date (1 Apr 1998)\n",
+                                      "Could not parse option (x)\n", "Illegal value ()\n"}));
 }
 
 TEST(Report, WritesToStandardOutputWithoutAHandler) {
@@ -47,17 +39,9 @@ TEST(Report, WritesToStandardOutputWithoutAHandler) {
             "Cannot open file (rules.dat)\nWrong number of arguments to task (4)\n");
 }
 
-TEST(Report, HandlerTakesTheLineFromStandardOutput) {
-  MessageLog log;
-  testing::internal::CaptureStdout();
-  vela_warn(1, "%s", "f");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(log.lines.size(), 1u);
-}
-
 TEST(Report, LineIsCutAt511Characters) {
   MessageLog log;
-  const int text_len = static_cast<int>(std::strlen(error_msg[2]));  // "Illegal value"
+  const int text_len = static_cast<int>(std::strlen(error_msg[2]));
   // Text and detail reaching 509: " (" fills the line, ")\n" is lost.
   vela_info(2, "%s", std::string(509 - text_len, 'd').c_str());
   // At 508 only the newline is lost.
@@ -65,20 +49,15 @@ TEST(Report, LineIsCutAt511Characters) {
   // A detail far longer than any buffer is cut, not overrun.
   vela_info(2, "%s%s", std::string(3000, 'x').c_str(), std::string(3000, 'y').c_str());
   ASSERT_EQ(log.lines.size(), 3u);
-  EXPECT_EQ(log.lines[0].size(), 511u);
+  for (const std::string& line : log.lines) EXPECT_EQ(line.size(), 511u);
   EXPECT_EQ(log.lines[0].back(), 'd');
-  EXPECT_EQ(log.lines[1].size(), 511u);
   EXPECT_EQ(log.lines[1].back(), ')');
-  EXPECT_EQ(log.lines[2].size(), 511u);
   EXPECT_EQ(log.lines[2].find('y'), std::string::npos);
 }
 
-TEST(ReportDeathTest, ErrorPrintsAndEndsWithStatusOne) {
+TEST(ReportDeathTest, ErrorsAndBadCodesEndWithStatusOne) {
   EXPECT_EXIT((STDOUT_TO_STDERR(), vela_error(1, "%s", "rules.dat")), testing::ExitedWithCode(1),
               "^Cannot open file \\(rules.dat\\)\n$");
-}
-
-TEST(ReportDeathTest, BadCodeIsFatalAtEveryLevel) {
   EXPECT_EXIT((STDOUT_TO_STDERR(), vela_warn(60, "%s", "x")), testing::ExitedWithCode(1),
               "^Unrecognized error code \\(60\\)\n$");
   EXPECT_EXIT((STDOUT_TO_STDERR(), vela_info(-1, "%s", "x")), testing::ExitedWithCode(1),

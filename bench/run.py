@@ -1,0 +1,524 @@
+#!/usr/bin/env python3
+"""Times rowfan against its peers on generated workloads.
+
+    run.py [--full] [--rowfan PATH] [--only WORKLOAD,...] [--runs N]
+
+For each workload and size: generates the input (bench/work/data, kept
+between runs), runs `rowfan IN OUT RULES` and each installed peer (Miller,
+gawk, the plain Python script peers/fanout.py) on the same files, checks
+that every peer produced the same rows as rowfan (cell values and
+EXPANSION_NUMBER, layout aside), times a `cp` of rowfan's output as the copy
+floor, and prints one table. Quick mode (the default) uses the small sizes
+and 1 to 3 runs; --full uses every size and 3 runs.
+
+Nothing here asserts a time: the target lines at the end say met or missed
+and the exit status is 0 unless a peer's rows differ from rowfan's or a
+command fails.
+"""
+
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path.insert(0, HERE)
+import gen  # noqa: E402
+
+WORK = os.path.join(HERE, "work")
+PEERS = os.path.join(HERE, "peers")
+DEFAULT_ROWFAN = os.path.join(ROOT, "build-bench", "src", "rowfan", "rowfan")
+
+# (workload, input rows, rules for manyrules)
+QUICK = [("fanout", 1000, None), ("fanout", 10000, None),
+         ("manyrules", 20000, 200), ("manyrules", 20000, 2000),
+         ("manyrules", 20000, 20000),
+         ("wide", 2000, None), ("passthrough", 100000, None),
+         ("comments", 2000, None)]
+FULL = [("fanout", 1000, None), ("fanout", 10000, None),
+        ("fanout", 100000, None),
+        ("manyrules", 20000, 200), ("manyrules", 20000, 2000),
+        ("manyrules", 20000, 20000),
+        ("wide", 20000, None), ("passthrough", 1000000, None),
+        ("comments", 20000, None)]
+
+
+# ---------------------------------------------------------------- commands
+
+class Command:
+    def __init__(self, name, argv, out_format, stdout_to_out=False, env=None):
+        self.name = name
+        self.argv = argv            # with {IN}, {OUT}, {RULES}
+        self.out_format = out_format  # "load", "xtab" or "jsonl"
+        self.stdout_to_out = stdout_to_out
+        self.env = env
+
+
+def commands(rowfan, workload):
+    cmds = []
+    if rowfan:
+        cmds.append(Command("rowfan", [rowfan, "{IN}", "{OUT}", "{RULES}"],
+                            "load"))
+    if shutil.which("mlr"):
+        fmt = ["--ojsonl"] if workload == "comments" else \
+            ["--oxtab", "--ops", " = "]
+        cmds.append(Command(
+            "mlr", ["mlr", "--inidx", "--ifs", "\\001", "--infer-none"] + fmt
+            + ["put", "-q", "-f", os.path.join(PEERS, "fanout.mlr"),
+               "{RULES}", "{IN}"],
+            "jsonl" if workload == "comments" else "xtab",
+            stdout_to_out=True))
+    if shutil.which("gawk"):
+        env = dict(os.environ, LC_ALL="C")
+        cmds.append(Command("gawk", ["gawk", "-f",
+                                     os.path.join(PEERS, "fanout.awk"),
+                                     "{IN}", "{OUT}", "{RULES}"], "load",
+                            env=env))
+    cmds.append(Command("python", [sys.executable,
+                                   os.path.join(PEERS, "fanout.py"),
+                                   "{IN}", "{OUT}", "{RULES}"], "load"))
+    return cmds
+
+
+def run_once(argv, stdout_path=None, env=None, timeout=None):
+    """Runs argv; returns (seconds, peak RSS in KiB, exit status, stderr)."""
+    out = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
+    err_path = os.path.join(WORK, "stderr.txt")
+    err = open(err_path, "wb")
+    try:
+        t0 = time.perf_counter()
+        proc = subprocess.Popen(argv, stdout=out, stderr=err, env=env)
+        deadline = None if timeout is None else t0 + timeout
+        while True:
+            pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+            if pid:
+                break
+            if deadline is not None and time.perf_counter() > deadline:
+                proc.kill()
+                pid, status, usage = os.wait4(proc.pid, 0)
+                status = -1
+                break
+            time.sleep(0.002)
+        elapsed = time.perf_counter() - t0
+        proc.returncode = 0     # reaped here, not by Popen
+    finally:
+        if stdout_path:
+            out.close()
+        err.close()
+    with open(err_path, "rb") as f:
+        stderr = f.read().decode("latin-1", "replace")
+    if status == -1:
+        code = "timeout"
+    else:
+        code = os.waitstatus_to_exitcode(status)
+    return elapsed, usage.ru_maxrss, code, stderr
+
+
+# -------------------------------------------------------- output checking
+
+def _chunks(path, sep, size=1 << 24):
+    """Yields the parts of a file between separators, read in blocks."""
+    with open(path, encoding="latin-1", newline="") as f:
+        rest = ""
+        while True:
+            block = f.read(size)
+            if not block:
+                break
+            parts = (rest + block).split(sep)
+            rest = parts.pop()
+            yield from parts
+        if rest:
+            yield rest
+
+
+def _pairs(text):
+    """Cells of one record written as NAME = value lines, COMMENT last."""
+    comment = None
+    if text.startswith("COMMENT ="):
+        text, comment = "", text[9:]
+    else:
+        cut = text.find("\nCOMMENT =")
+        if cut >= 0:
+            text, comment = text[:cut], text[cut + 10:]
+    cells = {}
+    if text:
+        for line in text.split("\n"):
+            if line:
+                name, _, value = line.partition(" = ")
+                if name.endswith(" ="):   # "NAME =" with nothing after
+                    name, value = name[:-2], ""
+                cells[name] = value
+    if comment is not None:
+        cells["COMMENT"] = comment
+    return cells
+
+
+def rows_of(path, fmt):
+    """Yields each output row as a dict of its non-empty cells."""
+    if fmt == "load":
+        first = True
+        for rec in _chunks(path, "ENDROW\n\n"):
+            if first:
+                first = False
+                cut = rec.find("ENDHEADER\n\n")
+                rec = rec[cut + 11:]
+            if rec.startswith("ENDFILE\n") or rec == "":
+                continue
+            cells = _pairs(rec)
+            yield {k: v for k, v in cells.items() if v != ""}
+    elif fmt == "xtab":
+        for rec in _chunks(path, "\n\n"):
+            rec = rec.strip("\n")
+            if rec:
+                yield {k: v for k, v in _pairs(rec).items() if v != ""}
+    elif fmt == "jsonl":
+        with open(path, encoding="utf-8") as f:
+            for line in f:
+                if line.strip():
+                    yield {k: str(v) for k, v in json.loads(line).items()
+                           if str(v) != ""}
+    else:
+        raise ValueError(fmt)
+
+
+def digest(path, fmt):
+    """(row count, hash of the rows in order, layout aside)."""
+    h = hashlib.sha256()
+    n = 0
+    for row in rows_of(path, fmt):
+        n += 1
+        h.update(repr(sorted(row.items())).encode("latin-1", "replace"))
+        h.update(b"\0")
+    return n, h.hexdigest()
+
+
+def header_of(path):
+    with open(path, encoding="latin-1") as f:
+        text = f.read(1 << 20)
+    cut = text.find("ENDHEADER\n")
+    return text[:cut] if cut >= 0 else None
+
+
+def same_bytes(a, b):
+    if os.path.getsize(a) != os.path.getsize(b):
+        return False
+    with open(a, "rb") as fa, open(b, "rb") as fb:
+        while True:
+            x, y = fa.read(1 << 22), fb.read(1 << 22)
+            if x != y:
+                return False
+            if not x:
+                return True
+
+
+def first_difference(ref, ref_fmt, other, other_fmt):
+    i = 0
+    for i, (x, y) in enumerate(zip(rows_of(ref, ref_fmt),
+                                   rows_of(other, other_fmt)), 1):
+        if x != y:
+            return "row %d differs:\n    reference %r\n    peer      %r" % (
+                i, x, y)
+    return "row counts differ after row %d" % i
+
+
+# ------------------------------------------------------------------- runs
+
+class Result:
+    def __init__(self, case, name):
+        self.case = case
+        self.name = name
+        self.times = []
+        self.rss_kib = 0
+        self.rows = None
+        self.out_bytes = None
+        self.status = "ok"      # ok, FAILED, timeout, DIFFERS, skipped
+
+
+def measure(cmd, lod, rules, out, runs_wanted, quick, timeout):
+    """Runs a command runs_wanted times (quick mode: once, and up to three
+    times while a run takes under a second); keeps the last output."""
+    argv = [a.replace("{IN}", lod).replace("{OUT}", out)
+            .replace("{RULES}", rules) for a in cmd.argv]
+    res = Result(None, cmd.name)
+    n = 0
+    while True:
+        if os.path.exists(out):
+            os.remove(out)
+        secs, rss, code, stderr = run_once(
+            argv, out if cmd.stdout_to_out else None, cmd.env, timeout)
+        n += 1
+        if code != 0:
+            res.status = "timeout" if code == "timeout" else "FAILED"
+            sys.stderr.write("%s exited %s: %s\n" % (cmd.name, code,
+                                                     stderr.strip()[:500]))
+            return res
+        res.times.append(secs)
+        res.rss_kib = max(res.rss_kib, rss)
+        if quick:
+            if n >= 3 or secs >= 1.0:
+                break
+        elif n >= runs_wanted:
+            break
+    res.out_bytes = os.path.getsize(out)
+    return res
+
+
+def run_case(workload, size, nrules, rowfan, args):
+    lod, rules = gen.generate(workload, size, os.path.join(WORK, "data"),
+                              args.seed, nrules)
+    in_rows = size
+    outdir = os.path.join(WORK, "out")
+    os.makedirs(outdir, exist_ok=True)
+    label = gen.case_name(workload, size, nrules)
+    results = []
+    ref = None              # (result, path, format, digest)
+    paths = []
+    for cmd in commands(rowfan, workload):
+        out = os.path.join(outdir, "%s.%s.out" % (label, cmd.name))
+        res = measure(cmd, lod, rules, out, args.runs, not args.full,
+                      args.timeout)
+        res.case = (workload, size, nrules)
+        results.append(res)
+        if res.status != "ok":
+            continue
+        if ref is None:
+            res.rows, dig = digest(out, cmd.out_format)
+            ref = (res, out, cmd.out_format, dig)
+            continue
+        paths.append(out)
+        if cmd.out_format == ref[2] and same_bytes(out, ref[1]):
+            res.rows = ref[0].rows
+            continue
+        res.rows, dig = digest(out, cmd.out_format)
+        if dig != ref[3]:
+            res.status = "DIFFERS"
+            sys.stderr.write("%s %s: rows differ from %s; %s\n" % (
+                label, cmd.name, ref[0].name,
+                first_difference(ref[1], ref[2], out, cmd.out_format)))
+        elif cmd.out_format == "load" and ref[2] == "load" \
+                and header_of(out) != header_of(ref[1]):
+            res.status = "DIFFERS"
+            sys.stderr.write("%s %s: header differs from %s\n" % (
+                label, cmd.name, ref[0].name))
+    # The copy floor: cp of the reference output, page cache warm.
+    floor = None
+    if ref is not None:
+        dst = os.path.join(outdir, "%s.cp.out" % label)
+        with open(ref[1], "rb") as f:       # warm the page cache
+            while f.read(1 << 24):
+                pass
+        res = measure(Command("cp (floor)", ["cp", "{IN}", "{OUT}"], "load"),
+                      ref[1], "", dst, args.runs, not args.full, args.timeout)
+        res.case = (workload, size, nrules)
+        res.rows = ref[0].rows
+        floor = res
+        os.remove(dst)
+    if not args.keep:
+        for p in paths + ([ref[1]] if ref else []):
+            if os.path.exists(p):
+                os.remove(p)
+    return in_rows, results, floor
+
+
+# ------------------------------------------------------------------ report
+
+def fmt_secs(x):
+    return "-" if x is None else ("%.3f" % x if x < 100 else "%.1f" % x)
+
+
+def fmt_ratio(x):
+    if x is None:
+        return "-"
+    return "%.2f" % x if x < 10 else "%.1f" % x
+
+
+def median(res):
+    return statistics.median(res.times) if res and res.times else None
+
+
+def print_table(cases, have_rowfan):
+    head = ["workload", "size", "command", "median s", "runs", "peak MiB",
+            "out rows", "out MiB", "x rowfan", "x copy", "rowfan rows/s"]
+    lines = []
+    for (workload, size, nrules), in_rows, results, floor in cases:
+        size_text = "%d" % size if nrules is None else "%d r%d" % (size,
+                                                                   nrules)
+        rf = next((r for r in results if r.name == "rowfan"), None)
+        rf_t = median(rf) if rf and rf.status == "ok" else None
+        fl_t = median(floor)
+        for res in results + ([floor] if floor else []):
+            t = median(res) if res.status in ("ok", "DIFFERS") else None
+            if res.status not in ("ok",):
+                t_text = res.status if t is None else \
+                    "%s %s" % (fmt_secs(t), res.status)
+            else:
+                t_text = fmt_secs(t)
+            rate = "-"
+            if res.name == "rowfan" and t:
+                rate = "%.0f" % (res.rows / t) if res.rows else "-"
+            lines.append([
+                workload, size_text, res.name, t_text,
+                str(len(res.times)) if res.times else "-",
+                "%.1f" % (res.rss_kib / 1024) if res.times else "-",
+                str(res.rows) if res.rows is not None else "-",
+                "%.1f" % (res.out_bytes / 2**20) if res.out_bytes else "-",
+                fmt_ratio(t / rf_t) if t and rf_t else "-",
+                fmt_ratio(t / fl_t) if t and fl_t else "-",
+                rate])
+    widths = [max(len(h), *(len(l[i]) for l in lines)) if lines else len(h)
+              for i, h in enumerate(head)]
+    def show(cols):
+        print("  ".join(c.rjust(w) if i >= 3 else c.ljust(w)
+                        for i, (c, w) in enumerate(zip(cols, widths))))
+    show(head)
+    show(["-" * w for w in widths])
+    last = None
+    for l in lines:
+        if last is not None and l[:2] != last:
+            print()
+        last = l[:2]
+        show(l)
+
+
+def verdict(ok):
+    return "met" if ok else "MISSED"
+
+
+def print_targets(cases, baseline_kib):
+    print()
+    print("Targets (same run, same machine):")
+    by = {}
+    for (workload, size, nrules), in_rows, results, floor in cases:
+        by[(workload, size, nrules)] = (in_rows, {r.name: r for r in results},
+                                        floor)
+    for size in (10000, 100000):
+        entry = by.get(("fanout", size, None))
+        if not entry:
+            continue
+        _, res, floor = entry
+        rf = res.get("rowfan")
+        if not rf or rf.status != "ok":
+            print("  fanout %d: rowfan did not run" % size)
+            continue
+        t = median(rf)
+        for peer, want in (("mlr", 10), ("gawk", 10), ("python", 5)):
+            p = res.get(peer)
+            if not p or p.status != "ok":
+                print("  fanout %d: %s not run" % (size, peer))
+                continue
+            ratio = median(p) / t
+            print("  fanout %d: %.1fx faster than %s (want >= %dx): %s"
+                  % (size, ratio, peer, want, verdict(ratio >= want)))
+        if floor:
+            ratio = t / median(floor)
+            print("  fanout %d: %.1fx the copy floor (want <= 5x): %s"
+                  % (size, ratio, verdict(ratio <= 5)))
+    per_row = []
+    for key in sorted(k for k in by if k[0] == "manyrules"):
+        in_rows, res, _ = by[key]
+        rf = res.get("rowfan")
+        if rf and rf.status == "ok":
+            per_row.append((key[2], median(rf) / in_rows))
+    if len(per_row) >= 2:
+        lo = min(p for _, p in per_row)
+        hi = max(p for _, p in per_row)
+        print("  manyrules: time per input row %s; max/min %.2f "
+              "(want <= 1.20): %s" % (
+                  ", ".join("%d rules %.2f us" % (n, p * 1e6)
+                            for n, p in per_row),
+                  hi / lo, verdict(hi / lo <= 1.2)))
+    for key, (in_rows, res, _) in by.items():
+        rf = res.get("rowfan")
+        if not rf or rf.status != "ok" or not rf.out_bytes:
+            continue
+        ratio = rf.rss_kib * 1024 / rf.out_bytes
+        above = max(0, rf.rss_kib - baseline_kib) * 1024 / rf.out_bytes \
+            if baseline_kib else None
+        label = gen.case_name(*[k for k in key if k is not None])
+        print("  memory %s: peak %.1f MiB = %.2fx output %.1f MiB "
+              "(want <= 1.5x): %s%s" % (
+                  label, rf.rss_kib / 1024, ratio, rf.out_bytes / 2**20,
+                  verdict(ratio <= 1.5),
+                  "" if above is None else
+                  "; above the %.1f MiB start-up RSS: %.2fx %s" % (
+                      baseline_kib / 1024, above, verdict(above <= 1.5))))
+
+
+def rowfan_baseline(rowfan):
+    """Peak RSS of rowfan on a one-row input: the process's fixed cost."""
+    d = os.path.join(WORK, "data")
+    os.makedirs(d, exist_ok=True)
+    lod, rules = gen.generate("passthrough", 1, d, 1)
+    out = os.path.join(WORK, "out", "baseline.out")
+    os.makedirs(os.path.dirname(out), exist_ok=True)
+    secs, rss, code, _ = run_once([rowfan, lod, out, rules])
+    if os.path.exists(out):
+        os.remove(out)
+    return rss if code == 0 else None
+
+
+def main(argv):
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--full", action="store_true",
+                    help="every size, 3 runs each")
+    ap.add_argument("--runs", type=int, default=3,
+                    help="runs per command in full mode (default 3)")
+    ap.add_argument("--rowfan", default=DEFAULT_ROWFAN,
+                    help="rowfan binary (default build-bench's)")
+    ap.add_argument("--no-rowfan", action="store_true",
+                    help="run the peers alone")
+    ap.add_argument("--only", default="",
+                    help="comma-separated workloads to run")
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--timeout", type=float, default=900,
+                    help="seconds before a command is killed")
+    ap.add_argument("--keep", action="store_true",
+                    help="keep the outputs in bench/work/out")
+    args = ap.parse_args(argv)
+
+    rowfan = None
+    if not args.no_rowfan:
+        if os.access(args.rowfan, os.X_OK):
+            rowfan = os.path.abspath(args.rowfan)
+        else:
+            print("rowfan not found at %s: running the peers alone"
+                  % args.rowfan)
+    os.makedirs(WORK, exist_ok=True)
+    only = set(filter(None, args.only.split(",")))
+    plan = [c for c in (FULL if args.full else QUICK)
+            if not only or c[0] in only]
+    missing = [p for p in ("mlr", "gawk") if not shutil.which(p)]
+    if missing:
+        print("not installed, skipped: %s" % ", ".join(missing))
+
+    t_start = time.perf_counter()
+    cases = []
+    bad = False
+    for workload, size, nrules in plan:
+        in_rows, results, floor = run_case(workload, size, nrules, rowfan,
+                                           args)
+        cases.append(((workload, size, nrules), in_rows, results, floor))
+        bad |= any(r.status != "ok" for r in results)
+        sys.stderr.write("done %s in %.0f s so far\n" % (
+            gen.case_name(workload, size, nrules),
+            time.perf_counter() - t_start))
+    print()
+    print("%s mode, seed %d, %d cores; times are wall-clock medians; "
+          "peak memory is the maximum RSS." % (
+              "full" if args.full else "quick", args.seed, os.cpu_count()))
+    print_table(cases, rowfan is not None)
+    if rowfan:
+        print_targets(cases, rowfan_baseline(rowfan))
+    print()
+    print("total %.0f s" % (time.perf_counter() - t_start))
+    return 1 if bad else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

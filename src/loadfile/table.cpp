@@ -1,0 +1,304 @@
+// Table: header keywords, named columns and rows of string cells, all kept in
+// TextLists. Cell (r, c) is entry r * ncol + c + 1 of `cells`; entry 0 is the
+// empty cell that every cell shows until it is written.
+//
+// Names are found through a hash index rather than a scan of the list, since
+// every cell written or read by name looks its column up, and a load file
+// may have very many columns. The TextLists remain the record of the names;
+// the index only points into them.
+#include "table.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <new>
+
+#include "storage.h"
+
+const char* lod_error = nullptr;
+
+const char* const table_message[] = {
+    "Header keyword not found",   "Table column not found",  "Table row not found",
+    "Cannot create table column", "Cannot create table row", "Table storage exhausted",
+};
+
+namespace {
+
+enum TableMessage { kNoKeyword, kNoColumn, kNoRow, kNoNewColumn, kNoNewRow, kExhausted };
+
+constexpr int kEmptyCell = 0;
+
+int fail(TableMessage m) {
+  lod_error = table_message[m];
+  return -1;
+}
+
+const char* fail_text(TableMessage m) {
+  lod_error = table_message[m];
+  return nullptr;
+}
+
+unsigned hash_name(std::string_view name) {
+  return static_cast<unsigned>(std::hash<std::string_view>()(name));
+}
+
+const char* text_at(const TextList& list, int i) {
+  return list.chars.data + list.offsets.data[i];
+}
+
+bool same_text(const char* text, std::string_view s) {
+  return strnlen(text, s.size() + 1) == s.size() && std::memcmp(text, s.data(), s.size()) == 0;
+}
+
+// Open-addressing hash of the entries of one TextList, name -> entry number.
+// Entries are taken in as the list grows, on the next lookup; when a name
+// occurs twice the lower entry stays, as a scan from 0 would find it.
+class NameIndex {
+ public:
+  NameIndex() = default;
+  NameIndex(const NameIndex&) = delete;
+  NameIndex& operator=(const NameIndex&) = delete;
+  ~NameIndex() { std::free(slots_); }
+
+  int find(const TextList& list, std::string_view name) {
+    catch_up(list);
+    if (nslots_ == 0) return -1;
+    unsigned hash = hash_name(name);
+    for (unsigned i = hash & mask();; i = (i + 1) & mask()) {
+      const Slot& slot = slots_[i];
+      if (slot.entry < 0) return -1;
+      if (slot.hash == hash && same_text(text_at(list, slot.entry), name)) return slot.entry;
+    }
+  }
+
+ private:
+  struct Slot {
+    int entry;  // -1: free
+    unsigned hash;
+  };
+
+  unsigned mask() const { return static_cast<unsigned>(nslots_) - 1; }
+
+  void catch_up(const TextList& list) {
+    if (list.count < indexed_) {  // the list was freed and set up again
+      for (int i = 0; i < nslots_; ++i) slots_[i].entry = -1;
+      filled_ = indexed_ = 0;
+    }
+    for (; indexed_ < list.count; ++indexed_) insert(list, indexed_);
+  }
+
+  void insert(const TextList& list, int entry) {
+    // At most half full, so that probe runs stay short.
+    if (2LL * (filled_ + 1) > nslots_) rehash(nslots_ == 0 ? 16 : 2 * nslots_);
+    const char* text = text_at(list, entry);
+    unsigned hash = hash_name(text);
+    unsigned i = hash & mask();
+    for (; slots_[i].entry >= 0; i = (i + 1) & mask()) {
+      if (slots_[i].hash == hash && std::strcmp(text_at(list, slots_[i].entry), text) == 0) return;
+    }
+    slots_[i] = Slot{entry, hash};
+    ++filled_;
+  }
+
+  void rehash(int nslots) {
+    Slot* old = slots_;
+    int nold = nslots_;
+    slots_ = static_cast<Slot*>(grow_storage(nullptr, sizeof(Slot) * nslots));
+    nslots_ = nslots;
+    for (int i = 0; i < nslots_; ++i) slots_[i].entry = -1;
+    for (int j = 0; j < nold; ++j) {
+      if (old[j].entry < 0) continue;
+      unsigned i = old[j].hash & mask();
+      while (slots_[i].entry >= 0) i = (i + 1) & mask();
+      slots_[i] = old[j];
+    }
+    std::free(old);
+  }
+
+  Slot* slots_ = nullptr;
+  int nslots_ = 0;  // 0 or a power of two
+  int filled_ = 0;
+  int indexed_ = 0;  // entries 0 .. indexed_ - 1 of the list are in
+};
+
+}  // namespace
+
+struct TableIndex {
+  NameIndex keys;
+  NameIndex columns;
+};
+
+namespace {
+
+int keyword_of(Table* table, std::string_view name) {
+  return table->index->keys.find(table->keynames, name);
+}
+
+int column_of(Table* table, std::string_view name) {
+  return table->index->columns.find(table->colnames, name);
+}
+
+// Entry of `cells` for cell (row, c); computed wide, since rows times
+// columns may pass what an entry number can hold.
+long long cell_entry(const Table* table, int row, int c) {
+  return static_cast<long long>(row) * table->ncol + c + 1;
+}
+
+// Entry number of an existing cell, or -1 past what the list holds; a
+// table whose counts were set by hand then fails instead of reading astray.
+int existing_cell(const Table* table, int row, int c) {
+  long long entry = cell_entry(table, row, c);
+  return entry < table->cells.count ? static_cast<int>(entry) : -1;
+}
+
+const char* cell_text(Table* table, int row, int c) {
+  int entry = existing_cell(table, row, c);
+  return entry >= 0 ? text_at(table->cells, entry) : fail_text(kNoRow);
+}
+
+// Makes row `row` (== nrow) exist with every cell empty, reusing entries left
+// by removed rows. False when the cells would not fit in the list.
+bool create_row(Table* table, int row) {
+  if (cell_entry(table, row, table->ncol - 1) >= INT_MAX) return false;
+  int first = static_cast<int>(cell_entry(table, row, 0));
+  for (int i = 0; i < table->ncol; ++i) {
+    if (copy_text(table->cells, kEmptyCell, first + i) < 0) return false;
+  }
+  table->nrow = row + 1;
+  return true;
+}
+
+// Appends column `name`; when row 0 exists it gets an empty cell for it.
+int create_column(Table* table, std::string_view name) {
+  int c = add_text(table->colnames, name);
+  if (c < 0) return fail(kExhausted);
+  table->ncol = c + 1;
+  if (table->nrow == 1 && copy_text(table->cells, kEmptyCell, c + 1) < 0) return fail(kExhausted);
+  return c;
+}
+
+}  // namespace
+
+Table::Table() : index(new (std::nothrow) TableIndex) {
+  if (!index) out_of_memory();
+  init_text(keynames, 10, 100);
+  init_text(keyvals, 10, 400);
+  init_text(colnames, 10, 100);
+  init_text(cells, 100, 4000);
+  add_text(cells, "");  // kEmptyCell
+}
+
+Table::~Table() = default;
+
+Table* create_table() {
+  Table* table = new (std::nothrow) Table;
+  if (table == nullptr) out_of_memory();
+  return table;
+}
+
+void free_table(Table* table) {
+  delete table;
+}
+
+int put_tab_key(Table* table, std::string_view name, std::string_view value) {
+  int k = keyword_of(table, name);
+  if (k >= 0) return put_text(table->keyvals, k, value) < 0 ? fail(kExhausted) : 0;
+  if (add_text(table->keyvals, value) < 0) return fail(kExhausted);
+  if (add_text(table->keynames, name) < 0) {
+    // Keep the two lists the same length: forget the value just added.
+    --table->keyvals.count;
+    --table->keyvals.offsets.used;
+    return fail(kExhausted);
+  }
+  return 0;
+}
+
+int cat_tab_key(Table* table, std::string_view name, std::string_view text) {
+  int k = keyword_of(table, name);
+  if (k < 0) return fail(kNoKeyword);
+  return cat_text(table->keyvals, k, text) < 0 ? fail(kExhausted) : 0;
+}
+
+const char* get_tab_key(Table* table, std::string_view name) {
+  int k = keyword_of(table, name);
+  if (k < 0) return fail_text(kNoKeyword);
+  return text_at(table->keyvals, k);
+}
+
+const char* get_tab_keyname_bynum(Table* table, int k) {
+  const char* name = get_text(table->keynames, k);
+  return name != nullptr ? name : fail_text(kNoKeyword);
+}
+
+const char* get_tab_keyval_bynum(Table* table, int k) {
+  const char* value = get_text(table->keyvals, k);
+  return value != nullptr ? value : fail_text(kNoKeyword);
+}
+
+int add_tab_col(Table* table, std::string_view name) {
+  // Tested first: with two rows no column may be asked for, known or not.
+  if (table->nrow > 1) return fail(kNoNewColumn);
+  int c = column_of(table, name);
+  if (c >= 0) return c;
+  c = create_column(table, name);
+  if (c < 0) return -1;
+  // A table laid out this way holds one row of empty cells. When row 0 did not
+  // exist, all of it is made afresh: its entries may hold cells of a row that
+  // trunc_table removed.
+  if (table->nrow == 0 && !create_row(table, 0)) return fail(kExhausted);
+  return c;
+}
+
+int get_tab_colnum(Table* table, std::string_view name) {
+  int c = column_of(table, name);
+  return c >= 0 ? c : fail(kNoColumn);
+}
+
+const char* get_tab_colname(Table* table, int c) {
+  const char* name = get_text(table->colnames, c);
+  return name != nullptr ? name : fail_text(kNoKeyword);
+}
+
+int put_tab_cell(Table* table, std::string_view name, int row, std::string_view value) {
+  int c = column_of(table, name);
+  if (c < 0) {
+    if (table->nrow > 1) return fail(kNoNewColumn);
+    c = create_column(table, name);
+    if (c < 0) return -1;
+  }
+  // A column created above stays even when the row proves out of range.
+  if (row < 0 || row > table->nrow) return fail(kNoNewRow);
+  bool created = row == table->nrow;
+  if (created && !create_row(table, row)) return fail(kExhausted);
+  if (put_text(table->cells, existing_cell(table, row, c), value) < 0) {
+    if (created) table->nrow = row;
+    return fail(kExhausted);
+  }
+  return 0;
+}
+
+int cat_tab_cell(Table* table, std::string_view name, int row, std::string_view text) {
+  int c = column_of(table, name);
+  if (c < 0) return fail(kNoColumn);
+  if (row < 0 || row >= table->nrow) return fail(kNoRow);
+  return cat_text(table->cells, existing_cell(table, row, c), text) < 0 ? fail(kExhausted) : 0;
+}
+
+const char* get_tab_cell(Table* table, std::string_view name, int row) {
+  int c = column_of(table, name);
+  if (c < 0) return fail_text(kNoColumn);
+  if (row < 0 || row >= table->nrow) return fail_text(kNoRow);
+  return cell_text(table, row, c);
+}
+
+const char* get_tab_cell_bynum(Table* table, int c, int row) {
+  if (c < 0 || c >= table->ncol) return fail_text(kNoColumn);
+  if (row < 0 || row >= table->nrow) return fail_text(kNoRow);
+  return cell_text(table, row, c);
+}
+
+void trunc_table(Table* table, int n) {
+  // A negative count is no count at all: the table is left as it is.
+  if (n >= 0 && n < table->nrow) table->nrow = n;
+}

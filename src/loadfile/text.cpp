@@ -1,0 +1,122 @@
+// TextList: strings packed one after another in a CharBuf, found through an
+// IntBuf of offsets. Replacing an entry appends its new text; nothing is moved
+// or reclaimed before free_text.
+#include "text.h"
+
+#include <climits>
+#include <cstring>
+
+#include "table.h"  // lod_error
+
+const char* const text_message[] = {
+    "Text line index out of bounds",
+    "Text storage exhausted",
+};
+
+namespace {
+
+enum TextMessage { kOutOfBounds, kExhausted };
+
+int fail(TextMessage m) {
+  lod_error = text_message[m];
+  return -1;
+}
+
+int store(TextList& list, std::string_view s) {
+  if (s.size() > INT_MAX) return -1;
+  return put_char_buf(list.chars, s.data(), static_cast<int>(s.size()));
+}
+
+}  // namespace
+
+void init_text(TextList& list, int nentries, int nchars) {
+  init_int_buf(list.offsets, nentries);
+  init_char_buf(list.chars, nchars);
+  list.count = 0;
+  list.tail_shared = false;
+}
+
+int add_text(TextList& list, std::string_view s) {
+  int offset = store(list, s);
+  if (offset < 0) return fail(kExhausted);
+  int i = put_int_buf(list.offsets, offset);
+  if (i < 0) return fail(kExhausted);
+  list.count = i + 1;
+  list.tail_shared = false;
+  return i;
+}
+
+int put_text(TextList& list, int i, std::string_view s) {
+  if (i < 0 || i > list.count) return fail(kOutOfBounds);
+  if (i == list.count) return add_text(list, s);
+  int offset = store(list, s);
+  if (offset < 0) return fail(kExhausted);
+  list.offsets.data[i] = offset;
+  list.tail_shared = false;
+  return i;
+}
+
+const char* get_text(const TextList& list, int i) {
+  if (i < 0 || i >= list.count) {
+    fail(kOutOfBounds);
+    return nullptr;
+  }
+  return list.chars.data + list.offsets.data[i];
+}
+
+int find_text(const TextList& list, std::string_view s) {
+  for (int i = 0; i < list.count; ++i) {
+    const char* text = list.chars.data + list.offsets.data[i];
+    // strnlen first, so that memcmp never reads past a shorter text's NUL.
+    if (strnlen(text, s.size() + 1) == s.size() && std::memcmp(text, s.data(), s.size()) == 0) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+int copy_text(TextList& list, int from, int to) {
+  if (from < 0 || from >= list.count) return fail(kOutOfBounds);
+  if (to < 0 || to > list.count) return fail(kOutOfBounds);
+  int offset = list.offsets.data[from];
+  if (top_char_buf(list.chars, offset) >= 0) list.tail_shared = true;
+  if (to == list.count) {
+    int i = put_int_buf(list.offsets, offset);
+    if (i < 0) return fail(kExhausted);
+    list.count = i + 1;
+  } else {
+    list.offsets.data[to] = offset;
+  }
+  return to;
+}
+
+int cat_text(TextList& list, int i, std::string_view s) {
+  if (i < 0 || i >= list.count) return fail(kOutOfBounds);
+  if (s.size() > INT_MAX) return fail(kExhausted);
+  CharBuf& chars = list.chars;
+  int offset = list.offsets.data[i];
+  if (list.tail_shared || top_char_buf(chars, offset) < 0) {
+    // Only the last text can grow in place, and only when no other entry
+    // shows it: give entry i a fresh copy at the end first. put_char_buf
+    // copes with a source inside its own buffer.
+    int copy = put_char_buf(chars, chars.data + offset);
+    if (copy < 0) return fail(kExhausted);
+    list.offsets.data[i] = copy;
+    list.tail_shared = false;
+  }
+  // Drop the NUL of entry i's text, now the last byte in use, so that the
+  // appended bytes follow the text directly.
+  --chars.used;
+  if (put_char_buf(chars, s.data(), static_cast<int>(s.size())) < 0) {
+    ++chars.used;  // the NUL was not overwritten
+    return fail(kExhausted);
+  }
+  return i;
+}
+
+void free_text(TextList& list) {
+  free_char_buf(list.chars);
+  free_int_buf(list.offsets);
+  list.count = 0;
+  list.tail_shared = false;
+}

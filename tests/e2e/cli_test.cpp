@@ -1,0 +1,251 @@
+// The built tool on real files: exact output bytes, exact standard output,
+// exit status, and whether the output file exists.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void write_file(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string drain(int fd) {
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, n);
+  close(fd);
+  return text;
+}
+
+// Runs the tool in `dir` with the arguments; no shell is involved, so
+// wildcards reach the tool as typed.
+Result run_tool(const fs::path& dir, const std::vector<std::string>& args) {
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return {};
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    close(out[0]);
+    close(err[0]);
+    std::vector<char*> argv{const_cast<char*>("rowfan")};
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(ROWFAN_BIN, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  Result run;
+  run.err = drain(err[0]);
+  run.out = drain(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+class Cli : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("rowfan-e2e-" + std::to_string(getpid()) + "-" +
+            testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path file(const std::string& name, const std::string& text) {
+    write_file(dir_ / name, text);
+    return dir_ / name;
+  }
+  Result run(const std::vector<std::string>& args) { return run_tool(dir_, args); }
+  bool exists(const std::string& name) { return fs::exists(dir_ / name); }
+  std::string read(const std::string& name) { return read_file(dir_ / name); }
+  // Everything in the directory, so a test can see that no temporary was left.
+  std::vector<std::string> listing() {
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+const char* kInput =
+    "INSTRUMENT = CAM\n"
+    "ENDHEADER\n"
+    "DET = ALL\n"
+    "FILT = F1\n"
+    "ENDROW\n"
+    "DET = C\n"
+    "FILT = F2\n"
+    "ENDROW\n"
+    "ENDFILE\n";
+
+const char* kRules =
+    "# detectors, then filters\n"
+    "DET = ALL => DET = A || DET = B ;\n"
+    "FILT = f1 => FILT = X || FILT = Y ;\n";
+
+const char* kExpanded =
+    "INSTRUMENT = CAM\nENDHEADER\n\n"
+    "DET = A\nFILT = X\nEXPANSION_NUMBER = 1\nENDROW\n\n"
+    "DET = A\nFILT = Y\nEXPANSION_NUMBER = 2\nENDROW\n\n"
+    "DET = B\nFILT = X\nEXPANSION_NUMBER = 3\nENDROW\n\n"
+    "DET = B\nFILT = Y\nEXPANSION_NUMBER = 4\nENDROW\n\n"
+    "DET = C\nFILT = F2\nEXPANSION_NUMBER = 5\nENDROW\n\n"
+    "ENDFILE\n";
+
+TEST_F(Cli, ExpandsTheCrossProductWithOptionsAnywhere) {
+  file("in.lod", kInput);
+  file("r.rules", kRules);
+  Result r = run({"v-", "in.lod", "x=1", "out.lod", "r.rules", "y+"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(read("out.lod"), kExpanded);
+  EXPECT_EQ(listing(), (std::vector<std::string>{"in.lod", "out.lod", "r.rules"}));
+}
+
+TEST_F(Cli, VersionBannerFirstValueWinsAndPrintsEvenWhenTheRunFails) {
+  Result r = run({"v+", "v=no"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "VELA task installation date (1 Apr 1998)\n"
+            "Wrong number of arguments to task (0)\n");
+  EXPECT_EQ(run({"v=no", "v=yes"}).out, "Wrong number of arguments to task (0)\n");
+  EXPECT_EQ(run({"v=YES"}).out, "Wrong number of arguments to task (0)\n");
+}
+
+TEST_F(Cli, CountsFileArgumentsAfterWildcardExpansion) {
+  file("a.lod", kInput);
+  file("b.lod", kInput);
+  EXPECT_EQ(run({"one", "two", "three", "four"}).out, "Wrong number of arguments to task (4)\n");
+  Result r = run({"*.lod", "out.lod", "r.rules"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Wrong number of arguments to task (4)\n");
+  EXPECT_FALSE(exists("out.lod"));
+}
+
+TEST_F(Cli, WildcardsMatchInByteOrderKeepTheirDirectoryAndFallBackToTheName) {
+  fs::create_directory(dir_ / "sub");
+  file("sub/in.lod", kInput);
+  file("r.rules", kRules);
+  Result r = run({"sub/i?.lod", "out.lod", "r.rul*"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(read("out.lod"), kExpanded);
+  // A pattern that matches nothing is taken as typed.
+  Result none = run({"nothing*.lod", "out2.lod", "r.rules"});
+  EXPECT_EQ(none.out, "Cannot open file (nothing*.lod)\n");
+}
+
+TEST_F(Cli, RefusesAnInputThatWasAlreadyExpanded) {
+  file("in.lod", "ENDHEADER\nA = 1\nEXPANSION_NUMBER = \nENDROW\nENDFILE\n");
+  file("r.rules", kRules);
+  Result r = run({"in.lod", "out.lod", "r.rules"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "File has already been expanded (in.lod)\n");
+  EXPECT_FALSE(exists("out.lod"));
+}
+
+TEST_F(Cli, ReportsBadInputFilesAndRuleFilesOnOneLine) {
+  file("r.rules", kRules);
+  EXPECT_EQ(run({"missing.lod", "out.lod", "r.rules"}).out, "Cannot open file (missing.lod)\n");
+  file("bad.lod", "ENDHEADER\nA = 1\nnot a data line\nENDFILE\n");
+  Result bad = run({"bad.lod", "out.lod", "r.rules"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.out, "Cannot process load file (bad.lod: Syntax error in loadile at line 3)\n");
+
+  file("in.lod", kInput);
+  EXPECT_EQ(run({"in.lod", "out.lod", "none.rules"}).out, "Cannot open file (none.rules)\n");
+  file("syntax.rules", "DET = ALL => DET = A\n\nFILT = X > Y ;\n");
+  Result syntax = run({"in.lod", "out.lod", "syntax.rules"});
+  EXPECT_EQ(syntax.status, 1);
+  EXPECT_EQ(syntax.out, "Rule file syntax error (Last token read (FILT) on line 3)\n");
+  file("empty.rules", "# nothing\n\n");
+  EXPECT_EQ(run({"in.lod", "out.lod", "empty.rules"}).out,
+            "Rule file syntax error (Last token read () on line 3)\n");
+  EXPECT_FALSE(exists("out.lod"));
+}
+
+TEST_F(Cli, ReportsRulesThatExpandWithoutEnd) {
+  file("in.lod", "ENDHEADER\nA = 1\nB = 2\nENDROW\nENDFILE\n");
+  file("loop.rules", "A = 1 => B = 3 ;\n# between\nA = 1 => B = 2 ;\n");
+  Result r = run({"in.lod", "out.lod", "loop.rules"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Rule file syntax error (Rules on lines 1, 3 expand row 1 without end)\n");
+  EXPECT_EQ(listing(), (std::vector<std::string>{"in.lod", "loop.rules"}));
+}
+
+TEST_F(Cli, AFailedRunLeavesAnEarlierOutputUntouched) {
+  file("in.lod", kInput);
+  file("bad.rules", "DET = ALL => ;\n");
+  file("out.lod", "precious\n");
+  chmod((dir_ / "out.lod").c_str(), 0640);
+  EXPECT_EQ(run({"in.lod", "out.lod", "bad.rules"}).status, 1);
+  EXPECT_EQ(read("out.lod"), "precious\n");
+  // A successful run replaces it and keeps its permissions.
+  file("r.rules", kRules);
+  EXPECT_EQ(run({"in.lod", "out.lod", "r.rules"}).status, 0);
+  EXPECT_EQ(read("out.lod"), kExpanded);
+  struct stat st;
+  ASSERT_EQ(stat((dir_ / "out.lod").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(Cli, WritesToAFullDeviceFailWithOneLine) {
+  file("in.lod", kInput);
+  file("r.rules", kRules);
+  Result r = run({"in.lod", "/dev/full", "r.rules"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Cannot write to file (/dev/full)\n");
+  Result missing = run({"in.lod", "no/such/dir/out.lod", "r.rules"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "Cannot write to file (no/such/dir/out.lod)\n");
+}
+
+TEST_F(Cli, EmptyInputGivesEmptyOutput) {
+  file("in.lod", "K = V\nENDHEADER\nENDFILE\n");
+  file("r.rules", kRules);
+  EXPECT_EQ(run({"in.lod", "out.lod", "r.rules"}).status, 0);
+  EXPECT_EQ(read("out.lod"), "K = V\nENDHEADER\n\nENDFILE\n");
+}
+
+TEST_F(Cli, ShippedExampleRuns) {
+  fs::path src = ROWFAN_SOURCE_DIR "/examples";
+  Result r = run({(src / "frames.lod").string(), "out.lod", (src / "frames.rules").string()});
+  EXPECT_EQ(r.status, 0) << r.out;
+  std::string out = read("out.lod");
+  EXPECT_NE(out.find("EXPANSION_NUMBER = 9\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("EXPANSION_NUMBER = 10\n"), std::string::npos) << out;
+}
+
+}  // namespace

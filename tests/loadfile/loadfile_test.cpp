@@ -1,0 +1,145 @@
+// The load file reader: which files it takes, what Table it builds, and the
+// line it names when it refuses a file.
+
+#include "loadfile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "loadfile/scratch.h"
+#include "table_dump.h"
+
+namespace {
+
+class ReadLoadfile : public ScratchDir {
+ protected:
+  TablePtr read_text(std::string_view text) {
+    return TablePtr(read_loadfile(put_file("in.lod", text).c_str()));
+  }
+};
+
+TEST_F(ReadLoadfile, SmallestFileGivesEmptyTable) {
+  TablePtr t = read_text("ENDHEADER\nENDFILE\n");
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->keynames.count, 0);
+  EXPECT_EQ(t->ncol, 0);
+  EXPECT_EQ(t->nrow, 0);
+}
+
+TEST_F(ReadLoadfile, HeaderNamesValuesAndComment) {
+  TablePtr t = read_text(
+      "# remark\n\n"
+      "TITLE = first\n"
+      " \t two \t words  =  one   two\t\n"
+      "formula = a=b\n"
+      "= no name\n"
+      "EMPTY =\n"
+      "N\x80ME = v\xffx\n"
+      "title = second\n"
+      "comment = text\n"
+      "NOT = a keyword\n"
+      "\n"
+      "# kept as written \xff\n"
+      "EndHeader \t\r\n"
+      "ENDFILE\n");
+  ASSERT_TRUE(t) << lod_error;
+  EXPECT_EQ(dump_table(t.get()),
+            "TITLE=second\nTWO WORDS=one two\nFORMULA=a=b\n=no name\nEMPTY=\nN ME=v x\n"
+            "COMMENT= text\nNOT = a keyword\n\n# kept as written \xff\n\n"
+            "|\n");
+}
+
+TEST_F(ReadLoadfile, RowsColumnsAndRowComments) {
+  TablePtr t = read_text(
+      "ENDHEADER\n"
+      "A = 1\nb = x\nENDROW = 5\nb = y\n"
+      "COMMENT = one\ntwo\n# three\n"
+      "endrow  \n"
+      "C = new\na = 2\n"
+      "ENDROW\n"
+      "\n# between rows\n"
+      "A = 3\n"
+      "COMMENT = last\n"
+      "ENDFILE\n\n \t\n");
+  ASSERT_TRUE(t) << lod_error;
+  EXPECT_EQ(dump_table(t.get()),
+            "| A | B | ENDROW | COMMENT | C |\n"
+            "| 1 | y | 5 |  one\ntwo\n# three\n |  |\n"
+            "| 2 |  |  |  | new |\n"
+            "| 3 |  |  |  last\n |  |\n");
+}
+
+TEST_F(ReadLoadfile, LongestLineAndTrailingEmptyRowAccepted) {
+  std::string value(78 - 4, 'v');
+  TablePtr t = read_text("ENDHEADER\nA = " + value + "\nENDROW\nENDROW\nENDFILE\n");
+  ASSERT_TRUE(t) << lod_error;
+  EXPECT_EQ(dump_table(t.get()), "| A |\n| " + value + " |\n");
+}
+
+// Lines cross the reader's block boundaries at every possible offset, and a
+// long comment grows over many blocks.
+TEST_F(ReadLoadfile, LargeFileReadsWholeAndCountsLines) {
+  std::string lines(200000, '\n');
+  std::string text = "COMMENT = c\n" + lines + "ENDHEADER\n";
+  constexpr int kRows = 40000;
+  for (int r = 0; r < kRows; ++r) {
+    text += "A = " + std::to_string(r) + "\nB = " + std::string(r % 70, 'b') + "\nENDROW\n";
+  }
+  text += "ENDFILE\n";
+  TablePtr t = read_text(text);
+  ASSERT_TRUE(t) << lod_error;
+  ASSERT_EQ(t->nrow, kRows);
+  EXPECT_EQ(std::string(get_tab_cell(t.get(), "A", 31234)), "31234");
+  EXPECT_EQ(std::string(get_tab_cell(t.get(), "B", 31234)).size(), 31234u % 70);
+  EXPECT_EQ(std::string(get_tab_key(t.get(), "COMMENT")), " c\n" + lines);
+
+  text += "# not allowed here\n";
+  EXPECT_FALSE(read_text(text));
+  EXPECT_EQ(std::string(lod_error),
+            "Syntax error in loadile at line " + std::to_string(3 * kRows + 200004));
+}
+
+struct Refused {
+  const char* what;
+  std::string text;
+  int line;
+};
+
+TEST_F(ReadLoadfile, RefusesMalformedFilesAtTheirLine) {
+  using namespace std::string_literals;
+  const Refused cases[] = {
+      {"empty file", "", 0},
+      {"ends after header", "A = 1\nENDHEADER\n", 2},
+      {"last line without newline", "ENDHEADER\nENDFILE", 2},
+      {"79 bytes before newline", "ENDHEADER\nA = " + std::string(75, 'v') + "\nENDFILE\n", 2},
+      {"78 bytes and carriage return", "ENDHEADER\n" + std::string(78, 'A') + "\r\nENDFILE\n", 2},
+      {"NUL before newline", "ENDHEADER\nA = x\0y\nENDFILE\n"s, 2},
+      {"indented closing line", "ENDHEADER\nA = 1\n  ENDROW\nENDFILE\n", 3},
+      {"closing line and remark", "ENDHEADER\nA = 1\nENDROW # done\nENDFILE\n", 3},
+      {"data without equals", "TITLE x\nENDHEADER\nENDFILE\n", 1},
+      {"ENDROW in header", "ENDROW\nENDHEADER\nENDFILE\n", 1},
+      {"ENDFILE in header", "A = 1\nENDFILE\n", 2},
+      {"ENDHEADER among rows", "ENDHEADER\nA = 1\nENDHEADER\nENDFILE\n", 3},
+      {"new column in second row", "ENDHEADER\nA = 1\nB = 2\nENDROW\nA = 3\nC = 4\nENDFILE\n", 6},
+      {"new column in third row", "ENDHEADER\nA = 1\nENDROW\nA = 2\nENDROW\nB = 3\nENDFILE\n", 6},
+      {"late comment column", "ENDHEADER\nA = 1\nENDROW\nA = 2\nCOMMENT = x\nENDFILE\n", 5},
+      {"row beyond the next", "ENDHEADER\nA = 1\nENDROW\nENDROW\nA = 2\nENDFILE\n", 5},
+      {"remark after ENDFILE", "ENDHEADER\nENDFILE\n\n# no\n", 4},
+      {"data after ENDFILE", "ENDHEADER\nENDFILE\nA = 1\n", 3},
+      {"unterminated blank after ENDFILE", "ENDHEADER\nENDFILE\n  ", 3},
+  };
+  for (const Refused& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(read_text(c.text));
+    EXPECT_EQ(std::string(lod_error), "Syntax error in loadile at line " + std::to_string(c.line));
+  }
+}
+
+TEST_F(ReadLoadfile, MissingFileCannotBeOpened) {
+  EXPECT_EQ(read_loadfile(path("absent.lod").c_str()), nullptr);
+  EXPECT_STREQ(lod_error, "Cannot open loadfile");
+}
+
+}  // namespace

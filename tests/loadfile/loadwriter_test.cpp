@@ -1,0 +1,182 @@
+// The load file writer: the canonical layout, the round trip through the
+// reader, and what is left on disk when writing fails.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <string>
+#include <string_view>
+
+#include "loadfile.h"
+#include "loadfile/scratch.h"
+#include "table_dump.h"
+
+namespace {
+
+class WriteLoadfile : public ScratchDir {
+ protected:
+  // A Table with the COMMENT keyword first and a COMMENT column between two
+  // others, as no reader would build it.
+  static TablePtr sample() {
+    TablePtr t(create_table());
+    put_tab_key(t.get(), "COMMENT", "note");
+    put_tab_key(t.get(), "TITLE", "t");
+    put_tab_cell(t.get(), "A", 0, "1");
+    put_tab_cell(t.get(), "COMMENT", 0, "two\nlines\n");
+    put_tab_cell(t.get(), "B", 0, "");
+    put_tab_cell(t.get(), "B", 1, std::string(100, 'x'));
+    return t;
+  }
+  static std::string sample_text() {
+    return "TITLE = t\nCOMMENT =note\nENDHEADER\n\n"
+           "A = 1\nB = \nCOMMENT =two\nlines\nENDROW\n\n"
+           "A = \nB = " +
+           std::string(100, 'x') + "\nCOMMENT =\nENDROW\n\nENDFILE\n";
+  }
+
+  // A device whose every write fails. As root the test makes its own node
+  // in the scratch directory, so that a writer taking it for a regular file
+  // could only ever replace that one, never the system's /dev/full.
+  std::string full_device() {
+    std::string node = path("full");
+    if (geteuid() == 0 && mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) return node;
+    return "/dev/full";
+  }
+
+  mode_t mode_of(const std::string& file) {
+    struct stat st {};
+    stat(file.c_str(), &st);
+    return st.st_mode & 07777;
+  }
+};
+
+TEST_F(WriteLoadfile, CanonicalLayout) {
+  TablePtr empty(create_table());
+  ASSERT_EQ(write_loadfile(path("empty.lod").c_str(), empty.get()), 0);
+  EXPECT_EQ(slurp(path("empty.lod")), "ENDHEADER\n\nENDFILE\n");
+
+  ASSERT_EQ(write_loadfile(path("sample.lod").c_str(), sample().get()), 0);
+  EXPECT_EQ(slurp(path("sample.lod")), sample_text());
+  EXPECT_EQ(listing(), "empty.lod sample.lod ") << "no temporary left behind";
+}
+
+TEST_F(WriteLoadfile, RoundTripKeepsTheTable) {
+  std::string data = ROWFAN_TEST_DATA "/lod/";
+  TablePtr first(read_loadfile((data + "frames.lod").c_str()));
+  ASSERT_TRUE(first) << lod_error;
+  ASSERT_EQ(write_loadfile(path("out.lod").c_str(), first.get()), 0);
+  EXPECT_EQ(slurp(path("out.lod")), slurp(data + "frames.canonical.lod"));
+
+  TablePtr second(read_loadfile(path("out.lod").c_str()));
+  ASSERT_TRUE(second) << lod_error;
+  // The one change: an empty COMMENT cell, written as "COMMENT =", comes
+  // back as a newline.
+  EXPECT_STREQ(get_tab_cell(second.get(), "COMMENT", 1), "\n");
+  put_tab_cell(second.get(), "COMMENT", 1, "");
+  EXPECT_EQ(dump_table(second.get()), dump_table(first.get()));
+}
+
+TEST_F(WriteLoadfile, RefusedPathsWriteNothing) {
+  TablePtr t = sample();
+  EXPECT_EQ(write_loadfile(path("missing/out.lod").c_str(), t.get()), -1);
+  EXPECT_STREQ(lod_error, "Cannot open loadfile");
+  EXPECT_EQ(write_loadfile(dir_.c_str(), t.get()), -1);
+  EXPECT_STREQ(lod_error, "Cannot open loadfile");
+  EXPECT_EQ(write_loadfile((dir_ + "/").c_str(), t.get()), -1);
+  EXPECT_STREQ(lod_error, "Cannot open loadfile");
+  EXPECT_EQ(listing(), "");
+}
+
+TEST_F(WriteLoadfile, ReadOnlyFileIsNotReplaced) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  std::string file = put_file("old.lod", "old");
+  chmod(file.c_str(), 0444);
+  EXPECT_EQ(write_loadfile(file.c_str(), sample().get()), -1);
+  EXPECT_STREQ(lod_error, "Cannot open loadfile");
+  EXPECT_EQ(slurp(file), "old");
+}
+
+TEST_F(WriteLoadfile, FailedWriteReportedAndNothingLeft) {
+  TablePtr t = sample();
+  std::string full = full_device();
+  EXPECT_EQ(write_loadfile(full.c_str(), t.get()), -1);
+  EXPECT_STREQ(lod_error, "Cannot write loadfile");
+  struct stat st {};
+  ASSERT_EQ(stat(full.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+  // A file size limit makes the write fail part way through the output.
+  std::string file = put_file("old.lod", "old");
+  for (int r = 2; r < 30000; ++r) put_tab_cell(t.get(), "A", r, std::string(60, 'a'));
+  struct rlimit saved {};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  struct rlimit small = saved;
+  small.rlim_cur = 100000;
+  auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  int result = write_loadfile(file.c_str(), t.get());
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(result, -1);
+  EXPECT_STREQ(lod_error, "Cannot write loadfile");
+  EXPECT_EQ(slurp(file), "old");
+  EXPECT_EQ(listing(), full == "/dev/full" ? "old.lod " : "full old.lod ");
+}
+
+TEST_F(WriteLoadfile, DiscardedWriterLeavesEarlierFile) {
+  std::string file = put_file("old.lod", "old");
+  TablePtr t = sample();
+  LoadWriter* writer = open_load_writer(file.c_str(), t.get());
+  ASSERT_NE(writer, nullptr);
+  std::string_view cells[] = {"1", "", "2"};
+  EXPECT_EQ(put_load_row(writer, cells), 0);
+  discard_load_writer(writer);
+  discard_load_writer(nullptr);
+  EXPECT_EQ(slurp(file), "old");
+  EXPECT_EQ(listing(), "old.lod ");
+}
+
+TEST_F(WriteLoadfile, KeepsModeOfReplacedFileAndUmaskForNewOne) {
+  std::string file = put_file("old.lod", "old");
+  chmod(file.c_str(), 0640);
+  ASSERT_EQ(write_loadfile(file.c_str(), sample().get()), 0);
+  EXPECT_EQ(mode_of(file), 0640u);
+
+  mode_t saved = umask(027);
+  int result = write_loadfile(path("new.lod").c_str(), sample().get());
+  umask(saved);
+  ASSERT_EQ(result, 0);
+  EXPECT_EQ(mode_of(path("new.lod")), 0640u);
+}
+
+TEST_F(WriteLoadfile, WritesThroughLinksAndIntoNonRegularFiles) {
+  std::string target = put_file("target.lod", "old");
+  ASSERT_EQ(symlink(target.c_str(), path("link.lod").c_str()), 0);
+  ASSERT_EQ(write_loadfile(path("link.lod").c_str(), sample().get()), 0);
+  EXPECT_EQ(slurp(target), sample_text());
+  struct stat st {};
+  ASSERT_EQ(lstat(path("link.lod").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+  std::string fifo = path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // The reading end is open first, so the writer neither waits for it nor
+  // fills the pipe; a writer that replaced the FIFO leaves it empty.
+  int in = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(in, 0);
+  EXPECT_EQ(write_loadfile(fifo.c_str(), sample().get()), 0);
+  std::string received(4096, '\0');
+  ssize_t got = read(in, received.data(), received.size());
+  close(in);
+  received.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  EXPECT_EQ(received, sample_text());
+  ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+}  // namespace

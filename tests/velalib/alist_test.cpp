@@ -1,0 +1,114 @@
+#include "alist.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "messages.h"
+
+namespace {
+
+using AlistPtr = std::unique_ptr<Alist, decltype([](Alist* list) { free_alist(list); })>;
+using Strings = std::vector<std::string>;
+
+AlistPtr list_of(const Strings& keys_and_values) {
+  AlistPtr list(create_alist());
+  for (std::size_t i = 0; i + 1 < keys_and_values.size(); i += 2) {
+    add_alist(list.get(), keys_and_values[i].c_str(), keys_and_values[i + 1].c_str());
+  }
+  return list;
+}
+
+Strings pairs_of(Alist* list) {
+  Strings out;
+  char* key;
+  char* value;
+  for (int i = 0; each_alist(list, i, &key, &value) == 0; ++i) out.insert(out.end(), {key, value});
+  return out;
+}
+
+// All logical lines that rdlines gives for `text`.
+Strings logical_lines(const std::string& text, int maxlen = 511) {
+  std::FILE* stream = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+  Strings out;
+  char buf[512];
+  while (rdlines(stream, buf, maxlen) == 0) out.emplace_back(buf);
+  std::fclose(stream);
+  return out;
+}
+
+}  // namespace
+
+TEST(Alist, AddReplacesInPlaceAndEachWalksInOrder) {
+  AlistPtr list = list_of({"a", "1", "b", "2", "a", "3", "", ""});
+  EXPECT_STREQ(find_alist(list.get(), "a"), "3");
+  EXPECT_EQ(find_alist(list.get(), "A"), nullptr);
+  EXPECT_EQ(pairs_of(list.get()), (Strings{"a", "3", "b", "2", "", ""}));
+  char* key = list->keys.chars.data;
+  char* value = key;
+  EXPECT_EQ(each_alist(list.get(), 3, &key, &value), -1);
+  EXPECT_EQ(key, nullptr);
+  EXPECT_EQ(value, nullptr);
+}
+
+TEST(Alist, PatternLookups) {
+  AlistPtr keys = list_of({"x1", "one", "y", "why", "x2", "two"});
+  int index = 0;
+  EXPECT_STREQ(match_alist(keys.get(), "x*", &index), "one");
+  EXPECT_EQ(index, 1);
+  EXPECT_STREQ(match_alist(keys.get(), "x*", &index), "two");
+  EXPECT_EQ(index, 3);
+  EXPECT_EQ(match_alist(keys.get(), "x*", &index), nullptr);
+
+  AlistPtr patterns = list_of({"b*", "B", "a*", "A", "abc", "exact"});
+  EXPECT_STREQ(patmatch_alist(patterns.get(), "abc"), "A");
+  EXPECT_EQ(patmatch_alist(patterns.get(), "cab"), nullptr);
+}
+
+TEST(ReadAlist, KeysValuesCommentsAndReplacement) {
+  AlistPtr list(read_alist(ROWFAN_TEST_DATA "/alist.txt"));
+  EXPECT_EQ(pairs_of(list.get()),
+            (Strings{"alpha", "3", "beta", "two words", "gamma", "", "delta", "joined"}));
+}
+
+TEST(ReadAlistDeathTest, MissingFileIsFatal) {
+  EXPECT_EXIT((STDOUT_TO_STDERR(), read_alist("/nonexistent/x.lst")), testing::ExitedWithCode(1),
+              "^Cannot open file \\(/nonexistent/x.lst\\)\n$");
+}
+
+TEST(Rdlines, JoinsSkipsAndKeepsLeadingBlanks) {
+  EXPECT_EQ(logical_lines("first \\\n   second\n"), (Strings{"first second"}));
+  EXPECT_EQ(logical_lines("  indented\n"), (Strings{"  indented"}));
+  EXPECT_EQ(logical_lines("# c\n\n \t\nx\n  # c\ny"), (Strings{"x", "y"}));
+  // A blank or comment line ends a continued line and is consumed.
+  EXPECT_EQ(logical_lines("a\\\n\nb\n"), (Strings{"a", "b"}));
+  EXPECT_EQ(logical_lines("a\\\n#b\nc\n"), (Strings{"a", "c"}));
+  EXPECT_EQ(logical_lines("a\\"), (Strings{"a"}));
+  // A logical line longer than maxlen is cut.
+  EXPECT_EQ(logical_lines("abc\\\ndef\nxy\n", 4), (Strings{"abcd", "xy"}));
+  // A logical line that comes out empty does not end the file.
+  EXPECT_EQ(logical_lines("a\n\\\n\nb\n"), (Strings{"a", "b"}));
+  std::string longest(509, 'x');
+  EXPECT_EQ(logical_lines(longest + "\n"), (Strings{longest}));
+}
+
+TEST(RdlinesDeathTest, LineOf510CharactersIsFatal) {
+  std::string text = std::string(40, 'a') + std::string(470, 'b') + "\n";
+  EXPECT_EXIT((STDOUT_TO_STDERR(), logical_lines(text)), testing::ExitedWithCode(1),
+              "^String too long for internal buffer \\(a{40} \\.\\.\\.\\)\n$");
+}
+
+TEST(LineMarks, FirstCharAndIsContinued) {
+  EXPECT_EQ(first_char("   "), 3);
+  EXPECT_EQ(first_char(""), 0);
+  EXPECT_EQ(first_char(" \t\x80x"), 3);
+  for (auto [in, result, out] :
+       {std::tuple{"x\\y", 0, "x\\y"}, {"x\\  ", 1, "x"}, {"a\\ \\", 1, "a\\ "}, {"\\", 1, ""}}) {
+    std::string s = in;
+    EXPECT_EQ(is_continued(s.data()), result) << in;
+    EXPECT_STREQ(s.c_str(), out) << in;
+  }
+}

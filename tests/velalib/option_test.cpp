@@ -1,0 +1,85 @@
+#include "option.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "alist.h"
+#include "messages.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// A fresh option store for each test, with message lines collected.
+class OptionTest : public testing::Test {
+ protected:
+  OptionTest() { init_option(); }
+  ~OptionTest() override { free_option(); }
+  MessageLog log;
+};
+
+}  // namespace
+
+TEST(IsOption, EqualsWithoutBlankOrTrailingSign) {
+  for (const char* option : {"v+", "v=yes", "=x", "x=", "data-", "a b=c+", "+"}) {
+    EXPECT_EQ(is_option(option), 1) << option;
+  }
+  for (const char* name : {"-v", "a b=c", "in.lod", "", "x+y"})
+    EXPECT_EQ(is_option(name), 0) << name;
+}
+
+TEST_F(OptionTest, ItemsSplitAtTheFirstEqualsOrTheSign) {
+  for (const char* item : {"name=a+", "=x", "x=", "a b=c+", "data-", "v+", "k=a=b"})
+    put_option(item);
+  Strings expected = {"name", "a+",   "",   "x", "x",   "",  "a b",
+                      "c+",   "data", "no", "v", "yes", "k", "a=b"};
+  for (std::size_t i = 0; i < expected.size(); i += 2) {
+    EXPECT_STREQ(get_option(expected[i].c_str()), expected[i + 1].c_str()) << expected[i];
+  }
+  EXPECT_TRUE(log.lines.empty());
+}
+
+TEST_F(OptionTest, FirstValueWinsOverLaterOnesAndDefaults) {
+  put_option("v=no");
+  put_option("v=yes");
+  def_option("v=yes,w+");
+  EXPECT_STREQ(get_option("v"), "no");
+  EXPECT_STREQ(get_option("w"), "yes");
+}
+
+TEST_F(OptionTest, DefaultListWarnsOnABadItem) {
+  def_option("a=1,bad,c=3");
+  EXPECT_STREQ(get_option("c"), "3");
+  EXPECT_EQ(find_alist(options, "bad"), nullptr);
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"Could not parse option (bad)\n"}));
+  EXPECT_EQ(vela_errorflag, 1);
+}
+
+TEST_F(OptionTest, BannerOnlyForVExactlyYes) {
+  const std::vector<std::string> banner = {"VELA task installation date (1 Apr 1998)\n"};
+  for (auto [arguments, printed] :
+       std::vector<std::pair<Strings, bool>>{{{"v+"}, true},
+                                             {{"in", "v=yes", "out"}, true},
+                                             {{"v-"}, false},
+                                             {{"v=no"}, false},
+                                             {{"v=YES"}, false},
+                                             {{}, false},
+                                             {{"v=no", "v=yes"}, false}}) {
+    free_option();
+    init_option();
+    log.lines.clear();
+    for (const std::string& argument : arguments) {
+      if (is_option(argument.c_str())) put_option(argument.c_str());
+    }
+    print_ver();
+    EXPECT_EQ(log.lines, printed ? banner : std::vector<std::string>{}) << arguments.size();
+    EXPECT_EQ(vela_errorflag, 0);
+  }
+}
+
+TEST(OptionDeathTest, UnknownNameIsFatal) {
+  EXPECT_EXIT((STDOUT_TO_STDERR(), init_option(), get_option("w")), testing::ExitedWithCode(1),
+              "^Option name not recognized \\(w\\)\n$");
+}
