@@ -8,6 +8,16 @@
 
 set(IRAF_ROOT "/usr/lib/iraf" CACHE PATH "Root of the IRAF installation (the iraf-dev package)")
 
+# Look again when the root changes in an existing build directory.
+if(NOT "${IRAF_ROOT}" STREQUAL "${_IRAF_ROOT_SEARCHED}")
+  unset(IRAF_LIBSYS CACHE)
+  unset(IRAF_LIBVOPS CACHE)
+  unset(IRAF_LIBOS CACHE)
+  unset(IRAF_LIBF2C CACHE)
+  file(REMOVE ${CMAKE_BINARY_DIR}/iraf/libf2c-nomain.a)
+endif()
+set(_IRAF_ROOT_SEARCHED "${IRAF_ROOT}" CACHE INTERNAL "IRAF_ROOT the libraries were looked for in")
+
 set(_iraf_missing "")
 foreach(_lib sys vops)
   string(TOUPPER ${_lib} _var)

@@ -46,3 +46,6 @@ LoadWriter* open_load_writer(const char* path, Table* layout);
 int put_load_row(LoadWriter* writer, const std::string_view* cells);
 int close_load_writer(LoadWriter* writer);
 void discard_load_writer(LoadWriter* writer);
+// The temporary name the file is written under until close_load_writer puts
+// it in place, or null when the output is written directly.
+const char* load_writer_temp(const LoadWriter* writer);

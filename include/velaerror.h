@@ -11,6 +11,11 @@ extern int vela_errorflag;
 // When set, receives every composed line instead of standard output.
 extern void (*vela_errhandler)(int level, char* text);
 
+// How a report ends the process: std::exit by default. A test harness that
+// must go on after an error may point it at a function that leaves by other
+// means (it must not return); the tool itself never changes it.
+extern void (*vela_exit)(int status);
+
 // Level 2: prints and ends the process with status 1.
 [[noreturn]] void vela_error(int code, const char* format, ...)
     __attribute__((format(printf, 2, 3)));

@@ -506,6 +506,10 @@ void discard_load_writer(LoadWriter* writer) {
   delete writer;
 }
 
+const char* load_writer_temp(const LoadWriter* writer) {
+  return writer == nullptr || writer->temp.empty() ? nullptr : writer->temp.c_str();
+}
+
 int write_loadfile(const char* path, Table* table) {
   LoadWriter* writer = open_load_writer(path, table);
   if (writer == nullptr) return -1;

@@ -1,7 +1,12 @@
 // The one task of rowfan: read the input load file, lay out the output, parse
 // the rules, expand every row and write the output load file.
 
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "expand.h"
@@ -20,6 +25,51 @@ LoadWriter* open_writer = nullptr;
 void discard_open_writer() {
   discard_load_writer(open_writer);
   open_writer = nullptr;
+}
+
+// While the output is written under its temporary name, an interrupt
+// removes that file before the signal ends the process as it would have,
+// so Ctrl-C leaves nothing behind. A signal the caller has us ignore stays
+// ignored.
+constexpr int kCleanupSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+char temp_name[4096];
+struct sigaction saved_actions[std::size(kCleanupSignals)];
+
+extern "C" void remove_temp_and_end(int signal) {
+  if (temp_name[0] != '\0') unlink(temp_name);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+// The signals stay blocked from before the temporary file is created until
+// its removal is armed, so no interrupt can slip in between.
+sigset_t block_cleanup_signals() {
+  sigset_t set, old;
+  sigemptyset(&set);
+  for (int signal : kCleanupSignals) sigaddset(&set, signal);
+  sigprocmask(SIG_BLOCK, &set, &old);
+  return old;
+}
+
+void guard_temp(const char* name) {
+  if (name == nullptr || std::strlen(name) >= sizeof temp_name) return;
+  std::strcpy(temp_name, name);
+  for (size_t i = 0; i < std::size(kCleanupSignals); i++) {
+    sigaction(kCleanupSignals[i], nullptr, &saved_actions[i]);
+    if (saved_actions[i].sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = remove_temp_and_end;
+    sigemptyset(&action.sa_mask);
+    sigaction(kCleanupSignals[i], &action, nullptr);
+  }
+}
+
+void unguard_temp() {
+  if (temp_name[0] == '\0') return;
+  for (size_t i = 0; i < std::size(kCleanupSignals); i++) {
+    sigaction(kCleanupSignals[i], &saved_actions[i], nullptr);
+  }
+  temp_name[0] = '\0';
 }
 
 }  // namespace
@@ -53,17 +103,23 @@ void task(int nparam, char** param) {
 
   // Rows are written as they are produced, so the output never has to be
   // held in memory whole.
+  sigset_t old_mask = block_cleanup_signals();
   open_writer = open_load_writer(out_name, output.get());
+  if (open_writer) guard_temp(load_writer_temp(open_writer));
+  sigprocmask(SIG_SETMASK, &old_mask, nullptr);
   if (!open_writer) vela_error(15, "%s", out_name);
   static bool registered = false;
   if (!registered) {
     std::atexit(discard_open_writer);
     registered = true;
   }
-  int status = expand_rows(input.get(), target.get(), action.get(),
-                           [](const std::string_view* cells) { return put_load_row(open_writer, cells); });
+  int status =
+      expand_rows(input.get(), target.get(), action.get(),
+                  [](const std::string_view* cells) { return put_load_row(open_writer, cells); });
   if (status < 0) vela_error(15, "%s", out_name);
   LoadWriter* writer = open_writer;
   open_writer = nullptr;
-  if (close_load_writer(writer) < 0) vela_error(15, "%s", out_name);
+  int closed = close_load_writer(writer);
+  unguard_temp();
+  if (closed < 0) vela_error(15, "%s", out_name);
 }

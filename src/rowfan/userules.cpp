@@ -59,9 +59,13 @@ struct KeyIndex {
   std::unordered_map<std::string_view, std::vector<int>> rules;
 };
 
-bool is_bookkeeping(std::string_view name) { return !name.empty() && name[0] == '_'; }
+bool is_bookkeeping(std::string_view name) {
+  return !name.empty() && name[0] == '_';
+}
 
-std::string_view view(const char* s) { return s ? std::string_view(s) : std::string_view(); }
+std::string_view view(const char* s) {
+  return s ? std::string_view(s) : std::string_view();
+}
 
 // The decimal text that itoa gives a rule number, read back: only such a
 // text can equal a `_USED` cell.

@@ -74,6 +74,7 @@ const char* const error_msg[VELA_NMSG] = {
 
 int vela_errorflag = 0;
 void (*vela_errhandler)(int level, char* text) = nullptr;
+void (*vela_exit)(int status) = [](int status) { std::exit(status); };
 
 namespace {
 
@@ -104,6 +105,7 @@ void vela_error(int code, const char* format, ...) {
   report(2, code, format, args);
   va_end(args);
   // vela_message ends the process at level 2; this only satisfies [[noreturn]].
+  vela_exit(1);
   std::exit(1);
 }
 
@@ -131,5 +133,8 @@ void vela_message(int level, char* text) {
     std::fflush(stdout);
   }
   if (level == 1) vela_errorflag = 1;
-  if (level == 2) std::exit(1);
+  if (level == 2) {
+    vela_exit(1);
+    std::exit(1);  // in case the replacement returned
+  }
 }

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
 #include <unistd.h>
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -74,9 +76,9 @@ Result run_tool(const fs::path& dir, const std::vector<std::string>& args) {
 class Cli : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("rowfan-e2e-" + std::to_string(getpid()) + "-" +
-            testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ =
+        fs::temp_directory_path() / ("rowfan-e2e-" + std::to_string(getpid()) + "-" +
+                                     testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -230,6 +232,36 @@ TEST_F(Cli, WritesToAFullDeviceFailWithOneLine) {
   Result missing = run({"in.lod", "no/such/dir/out.lod", "r.rules"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "Cannot write to file (no/such/dir/out.lod)\n");
+}
+
+TEST_F(Cli, AnInterruptWhileWritingLeavesNoTemporaryFile) {
+  // Enough rows that the run is still writing when the signal comes.
+  std::string input = "ENDHEADER\n";
+  for (int i = 0; i < 200000; i++) input += "A = X\nB = " + std::to_string(i) + "\nENDROW\n";
+  file("in.lod", input + "ENDFILE\n");
+  file("r.rules",
+       "A = X => A = P || A = Q || A = R || A = S ;\n"
+       "A = P => C = 1 || C = 2 || C = 3 || C = 4 || C = 5 || C = 6 ;\n");
+  for (int sig : {SIGINT, SIGTERM}) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      if (chdir(dir_.c_str()) != 0) _exit(127);
+      freopen("/dev/null", "w", stdout);
+      execl(ROWFAN_BIN, "rowfan", "in.lod", "out.lod", "r.rules", nullptr);
+      _exit(127);
+    }
+    bool writing = false;
+    for (int i = 0; i < 2000 && !writing; i++) {
+      for (auto& name : listing()) writing |= name.rfind(".out.lod.", 0) == 0;
+      if (!writing) usleep(1000);
+    }
+    kill(pid, sig);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!writing) GTEST_SKIP() << "the run ended before it could be interrupted";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_EQ(listing(), (std::vector<std::string>{"in.lod", "r.rules"})) << "signal " << sig;
+  }
 }
 
 TEST_F(Cli, EmptyInputGivesEmptyOutput) {

@@ -126,14 +126,14 @@ TEST(Expand, EarliestRuleWinsAndProducingRuleIsExcluded) {
   auto input = make_input({"A", "B"}, {{"1", "2"}});
   // Both rules hold for the row: rule 0 wins, and its children, excluded
   // from rule 0, match nothing else.
-  auto tie = make_rules(input.get(), {{{{"A", "1"}}, {{{"B", "3"}}, {{"B", "4"}}}},
-                                      {{{"B", "2"}}, {{{"B", "5"}}}}});
+  auto tie = make_rules(
+      input.get(), {{{{"A", "1"}}, {{{"B", "3"}}, {{"B", "4"}}}}, {{{"B", "2"}}, {{{"B", "5"}}}}});
   EXPECT_EQ(expand(input.get(), tie), (std::vector<std::string>{"1,3,1", "1,4,2"}));
 
   // The child (1,9) would match rule 0 again but is excluded from it; rule 1
   // takes it, and rule 0 may not take (2,9) since A is no longer 1.
-  auto chain = make_rules(input.get(), {{{{"A", "1"}}, {{{"B", "9"}}}},
-                                        {{{"B", "9"}}, {{{"A", "2"}}}}});
+  auto chain =
+      make_rules(input.get(), {{{{"A", "1"}}, {{{"B", "9"}}}}, {{{"B", "9"}}, {{{"A", "2"}}}}});
   EXPECT_EQ(expand(input.get(), chain), (std::vector<std::string>{"2,9,1"}));
 }
 
@@ -145,8 +145,8 @@ TEST(Expand, ChoicesNeverEmptyACellAndEmptyChoiceGivesParentCopy) {
 
 TEST(Expand, MatchingIsCaseSensitiveAndTestsNeedAValue) {
   auto input = make_input({"A"}, {{"full"}, {"FULL"}});
-  auto rules = make_rules(input.get(), {{{{"A", ""}}, {{{"A", "NEVER"}}}},
-                                        {{{"A", "FULL"}}, {{{"A", "X"}}}}});
+  auto rules = make_rules(input.get(),
+                          {{{{"A", ""}}, {{{"A", "NEVER"}}}}, {{{"A", "FULL"}}, {{{"A", "X"}}}}});
   EXPECT_EQ(expand(input.get(), rules), (std::vector<std::string>{"full,1", "X,2"}));
 }
 
@@ -171,7 +171,8 @@ TEST(Expand, DeepChainsThatEndAreExpanded) {
   // Rule i turns A = i into A = i + 1: a chain 300 rules deep.
   auto input = make_input({"A"}, {{"0"}});
   std::vector<RuleSpec> specs;
-  for (int i = 0; i < 300; i++) specs.push_back({{{"A", std::to_string(i)}}, {{{"A", std::to_string(i + 1)}}}});
+  for (int i = 0; i < 300; i++)
+    specs.push_back({{{"A", std::to_string(i)}}, {{{"A", std::to_string(i + 1)}}}});
   auto rules = make_rules(input.get(), specs);
   EXPECT_EQ(expand(input.get(), rules), (std::vector<std::string>{"300,1"}));
 }
@@ -179,8 +180,8 @@ TEST(Expand, DeepChainsThatEndAreExpanded) {
 TEST(ExpandDeathTest, RulesThatRepeatARowAreReported) {
   auto input = make_input({"A", "B"}, {{"x", "y"}, {"1", "2"}});
   // Rule 0 (A=1 => B=3) and rule 1 (A=1 => B=2) hand a row back and forth.
-  auto rules = make_rules(input.get(), {{{{"A", "1"}}, {{{"B", "3"}}}},
-                                        {{{"A", "1"}}, {{{"B", "2"}}}}});
+  auto rules =
+      make_rules(input.get(), {{{{"A", "1"}}, {{{"B", "3"}}}}, {{{"A", "1"}}, {{{"B", "2"}}}}});
   xrule_line = {4, 7};
   vela_errhandler = [](int, char* text) { fputs(text, stderr); };
   EXPECT_EXIT(expand(input.get(), rules), testing::ExitedWithCode(1),
@@ -209,11 +210,13 @@ TEST(Expand, AgreesWithStepByStepExpansion) {
       RuleSpec spec;
       for (int k = 0, m = 1 + pick(2); k < m; k++) {
         size_t c = pick(static_cast<int>(columns.size()));
-        spec.tests.push_back({columns[c], columns[c] == "_USED" ? std::to_string(pick(3)) : values[pick(4)]});
+        spec.tests.push_back(
+            {columns[c], columns[c] == "_USED" ? std::to_string(pick(3)) : values[pick(4)]});
       }
       for (int j = 0, m = 1 + pick(3); j < m; j++) {
         Pairs choice;
-        for (int k = 0, a = pick(3); k < a; k++) choice.push_back({columns[pick(3)], values[pick(4)]});
+        for (int k = 0, a = pick(3); k < a; k++)
+          choice.push_back({columns[pick(3)], values[pick(4)]});
         spec.choices.push_back(choice);
       }
       specs.push_back(spec);
