@@ -18,7 +18,9 @@ namespace {
 
 constexpr int kMaxLine = 78;  // bytes a load file line may hold before its newline
 
-std::string_view str(const char* s) { return s ? std::string_view(s) : std::string_view(); }
+std::string_view str(const char* s) {
+  return s ? std::string_view(s) : std::string_view();
+}
 
 bool has_long_line(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -83,8 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static InputFile input;
   static const std::string output = scratch_dir() + "/out.lod";
 
-  TablePtr table(
-      read_loadfile(input.fill({reinterpret_cast<const char*>(data), size})));
+  TablePtr table(read_loadfile(input.fill({reinterpret_cast<const char*>(data), size})));
   if (!table) {
     std::string_view error = str(lod_error);
     FUZZ_CHECK(error.starts_with(load_message[1]), "a read fails only with a syntax error");

@@ -16,7 +16,9 @@ extern FILE* yyin;  // the scanner's stream
 
 namespace {
 
-std::string_view str(const char* s) { return s ? std::string_view(s) : std::string_view(); }
+std::string_view str(const char* s) {
+  return s ? std::string_view(s) : std::string_view();
+}
 
 TablePtr make_load_table() {
   TablePtr load(create_table());

@@ -37,7 +37,8 @@ bool survives_reading(std::string_view value) {
   if (value.empty()) return true;
   if (value.front() == ' ' || value.back() == ' ') return false;
   if (value.find("  ") != std::string_view::npos) return false;
-  return std::none_of(value.begin(), value.end(), [](char c) { return c != ' ' && is_blank_byte(c); });
+  return std::none_of(value.begin(), value.end(),
+                      [](char c) { return c != ' ' && is_blank_byte(c); });
 }
 
 void close_rule_file() {
@@ -81,18 +82,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriterPtr writer(open_load_writer(output.c_str(), out_layout.get()));
     FUZZ_CHECK(writer != nullptr, "output opens");
     int ncol = input->ncol + 1;
-    int status = expand_rows(input.get(), target.get(), action.get(),
-                             [&](const std::string_view* cells) {
-                               if (rows == kMaxRows) return -1;
-                               FUZZ_CHECK(cells[ncol - 1] == std::to_string(rows + 1),
-                                          "EXPANSION_NUMBER counts the rows");
-                               for (int c = 0; c < ncol && comparable; ++c) {
-                                 comparable = survives_reading(cells[c]) &&
-                                              cells[c].find('\n') == std::string_view::npos;
-                               }
-                               ++rows;
-                               return put_load_row(writer.get(), cells);
-                             });
+    int status =
+        expand_rows(input.get(), target.get(), action.get(), [&](const std::string_view* cells) {
+          if (rows == kMaxRows) return -1;
+          FUZZ_CHECK(cells[ncol - 1] == std::to_string(rows + 1),
+                     "EXPANSION_NUMBER counts the rows");
+          for (int c = 0; c < ncol && comparable; ++c) {
+            comparable =
+                survives_reading(cells[c]) && cells[c].find('\n') == std::string_view::npos;
+          }
+          ++rows;
+          return put_load_row(writer.get(), cells);
+        });
     FUZZ_CHECK(status == 0 || rows == kMaxRows, "a stopped run was stopped by the cap");
     FUZZ_CHECK(close_load_writer(writer.release()) == 0, "output closes");
   } catch (const HarnessExit& exit) {

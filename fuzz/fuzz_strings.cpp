@@ -18,7 +18,7 @@ namespace {
 
 std::unique_ptr<char[]> copy_of(std::string_view text) {
   std::unique_ptr<char[]> copy(new char[text.size() + 1]);
-  std::memcpy(copy.get(), text.data(), text.size());
+  if (!text.empty()) std::memcpy(copy.get(), text.data(), text.size());
   copy[text.size()] = '\0';
   return copy;
 }

@@ -159,7 +159,10 @@ function start_rows(    r, j, ok, c, v, h, key) {
     }
     layout = ""
     for (j = 1; j <= ncol; j++)
-        if (col[j] != "COMMENT") outcol[++nout] = col[j]
+        if (col[j] != "COMMENT") {
+            outcol[++nout] = col[j]
+            outpre[nout] = col[j] " = "
+        }
     has_comment = ("COMMENT" in iscol)
     started = 1
     for (h = 1; h <= nheld; h++) {
@@ -197,27 +200,35 @@ function find(row, used,    best, k, c, v, n, j, r, m, ok) {
     return best
 }
 
-function expand(row, used,    r, a, j, c, child) {
+# Depth first on the one row array: each choice is written over the row,
+# expanded, and taken back again, so no child is ever copied.
+function expand(row, used,    r, a, j, c, had, saved) {
     r = find(row, used)
     if (r < 0) {
         emit(row)
         return
     }
     for (a = afirst[r]; a <= alast[r]; a++) {
-        delete child
-        for (c in row) child[c] = row[c]
-        for (j = 1; j <= an[a]; j++) child[acol[a, j]] = aval[a, j]
-        expand(child, r)
+        for (j = 1; j <= an[a]; j++) {
+            c = acol[a, j]
+            had[j] = (c in row)
+            saved[j] = row[c]
+            row[c] = aval[a, j]
+        }
+        expand(row, r)
+        for (j = an[a]; j >= 1; j--) {
+            c = acol[a, j]
+            if (had[j]) row[c] = saved[j]
+            else delete row[c]
+        }
     }
 }
 
 function emit(row,    s, j, c, text) {
     count++
     s = ""
-    for (j = 1; j <= nout; j++) {
-        c = outcol[j]
-        s = s c " = " ((c in row) ? row[c] : "") "\n"
-    }
+    for (j = 1; j <= nout; j++)
+        s = s outpre[j] row[outcol[j]] "\n"
     s = s "EXPANSION_NUMBER = " count "\n"
     if (has_comment) {
         text = ("COMMENT" in row) ? row["COMMENT"] : ""

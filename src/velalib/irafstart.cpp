@@ -100,6 +100,12 @@ void c_irafinit() {
   if (started) return;
   started = true;
 
+  // Without /dev/null to lend as standard input and output, or without a free
+  // descriptor to keep the program's own aside, the start-up could panic and
+  // end the process, or disturb what it cannot give back; the tool relies on
+  // nothing from IRAF, so it goes on without.
+  // IRAF is not called again afterwards: the stand-in streams it was given
+  // are gone by then.
   StartupGuard guard;
   if (guard.ready()) start_iraf();
 }

@@ -1,0 +1,279 @@
+// The built tool against files it cannot read or write: each failure is one
+// message line and exit status 1, with no output file, no temporary left in
+// the output's directory and any earlier file at the output path unchanged.
+// The permission cases run as an unprivileged user when the tests run as
+// root, since root is not stopped by permission bits.
+
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr unsigned kTimeoutSeconds = 30;
+
+struct Result {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void write_file(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string drain(int fd) {
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, n);
+  close(fd);
+  return text;
+}
+
+bool running_as_root() {
+  return geteuid() == 0;
+}
+
+// Runs the tool in `dir`, as the unprivileged user when `unprivileged` and
+// the tests run as root. `meanwhile` runs in the test while the tool runs.
+// A tool that hangs is ended by the alarm it inherits.
+Result run_tool(const fs::path& dir, const std::vector<std::string>& args, bool unprivileged,
+                const std::function<void()>& meanwhile = {}) {
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return {};
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (unprivileged && running_as_root()) {
+      if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
+    }
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    close(out[0]);
+    close(err[0]);
+    alarm(kTimeoutSeconds);
+    std::vector<char*> argv{const_cast<char*>("rowfan")};
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(ROWFAN_BIN, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  if (meanwhile) meanwhile();
+  Result run;
+  run.err = drain(err[0]);
+  run.out = drain(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+const char* kInput =
+    "ENDHEADER\n"
+    "DET = ALL\n"
+    "ENDROW\n"
+    "ENDFILE\n";
+const char* kRules = "DET = ALL => DET = A || DET = B ;\n";
+const char* kEarlier = "an earlier file, not a load file\n";
+
+class Faults : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = fs::temp_directory_path() / "rowfan-faults-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    // Open to the unprivileged user, so only the case's own file or
+    // directory stands in its way.
+    fs::permissions(dir_, fs::perms::all);
+    file("in.lod", kInput);
+    file("r.rules", kRules);
+  }
+  void TearDown() override {
+    // Directories made read-only by a case must be writable again to go.
+    for (auto& e : fs::recursive_directory_iterator(dir_)) {
+      if (e.is_directory()) fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add);
+    }
+    fs::remove_all(dir_);
+  }
+
+  fs::path file(const std::string& name, const std::string& text) {
+    write_file(dir_ / name, text);
+    return dir_ / name;
+  }
+  // Made the unprivileged user's own when the tests run as root.
+  void give_away(const fs::path& path) {
+    if (running_as_root()) {
+      ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+    }
+  }
+  std::vector<std::string> listing(const fs::path& where) {
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(where)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // One message line naming `name`, status 1, nothing on standard error.
+  static void expect_one_report(const Result& r, const std::string& name) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\n")) << r.out;
+    EXPECT_NE(r.out.find("(" + name), std::string::npos) << r.out;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(Faults, OutputToAFullDeviceIsReportedAndLeavesTheDeviceAlone) {
+  // Our own full device, so the system's is never at stake.
+  std::string full = "/dev/full";
+  if (running_as_root()) {
+    full = dir_ / "full";
+    ASSERT_EQ(mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0) << errno;
+  }
+  auto before = listing(dir_);
+  Result r = run_tool(dir_, {"in.lod", full, "r.rules"}, false);
+  expect_one_report(r, full);
+  EXPECT_EQ(r.out, "Cannot write to file (" + full + ")\n");
+  EXPECT_EQ(listing(dir_), before);
+  EXPECT_TRUE(fs::is_character_file(full));
+}
+
+TEST_F(Faults, OutputInAReadOnlyDirectoryIsRefused) {
+  fs::create_directory(dir_ / "ro");
+  fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec |
+                                   fs::perms::group_read | fs::perms::group_exec |
+                                   fs::perms::others_read | fs::perms::others_exec);
+  Result r = run_tool(dir_, {"in.lod", "ro/out.lod", "r.rules"}, true);
+  expect_one_report(r, "ro/out.lod");
+  EXPECT_EQ(r.out, "Cannot write to file (ro/out.lod)\n");
+  EXPECT_TRUE(listing(dir_ / "ro").empty());
+}
+
+TEST_F(Faults, AWritableFileInAReadOnlyDirectoryIsLeftAsItWas) {
+  // The output is never written in place, so the file is not half replaced.
+  fs::create_directory(dir_ / "ro");
+  write_file(dir_ / "ro/out.lod", kEarlier);
+  give_away(dir_ / "ro/out.lod");
+  fs::permissions(dir_ / "ro/out.lod", fs::perms::all);
+  fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec |
+                                   fs::perms::others_read | fs::perms::others_exec);
+  Result r = run_tool(dir_, {"in.lod", "ro/out.lod", "r.rules"}, true);
+  expect_one_report(r, "ro/out.lod");
+  EXPECT_EQ(read_file(dir_ / "ro/out.lod"), kEarlier);
+  EXPECT_EQ(listing(dir_ / "ro"), std::vector<std::string>{"out.lod"});
+}
+
+TEST_F(Faults, OutputInAMissingDirectoryIsReported) {
+  auto before = listing(dir_);
+  Result r = run_tool(dir_, {"in.lod", "no/such/out.lod", "r.rules"}, false);
+  expect_one_report(r, "no/such/out.lod");
+  EXPECT_EQ(r.out, "Cannot write to file (no/such/out.lod)\n");
+  EXPECT_EQ(listing(dir_), before);
+}
+
+TEST_F(Faults, AnExistingReadOnlyFileIsNotReplaced) {
+  file("out.lod", kEarlier);
+  give_away(dir_ / "out.lod");
+  fs::permissions(dir_ / "out.lod",
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  auto before = listing(dir_);
+  Result r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, true);
+  expect_one_report(r, "out.lod");
+  EXPECT_EQ(r.out, "Cannot write to file (out.lod)\n");
+  EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
+  EXPECT_EQ(listing(dir_), before);
+}
+
+TEST_F(Faults, AnInputThatIsADirectoryIsReported) {
+  fs::create_directory(dir_ / "in.d");
+  file("out.lod", kEarlier);
+  auto before = listing(dir_);
+  Result r = run_tool(dir_, {"in.d", "out.lod", "r.rules"}, false);
+  expect_one_report(r, "in.d");
+  EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
+  EXPECT_EQ(listing(dir_), before);
+}
+
+TEST_F(Faults, AnUnreadableInputIsReported) {
+  fs::permissions(dir_ / "in.lod", fs::perms::none);
+  file("out.lod", kEarlier);
+  auto before = listing(dir_);
+  Result r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, true);
+  expect_one_report(r, "in.lod");
+  EXPECT_EQ(r.out, "Cannot open file (in.lod)\n");
+  EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
+  EXPECT_EQ(listing(dir_), before);
+}
+
+TEST_F(Faults, AnEmptyFifoAsInputEndsWithoutHanging) {
+  ASSERT_EQ(mkfifo((dir_ / "in.fifo").c_str(), 0666), 0);
+  auto before = listing(dir_);
+  // A writer that comes and goes at once: the tool sees the end of the file.
+  auto open_and_close = [&] {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      int fd = open((dir_ / "in.fifo").c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        close(fd);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  };
+  Result r = run_tool(dir_, {"in.fifo", "out.lod", "r.rules"}, false, open_and_close);
+  expect_one_report(r, "in.fifo");
+  EXPECT_EQ(r.out, "Cannot process load file (in.fifo: Syntax error in loadile at line 0)\n");
+  EXPECT_EQ(listing(dir_), before);
+}
+
+TEST_F(Faults, ARuleFileThatIsADirectoryIsReported) {
+  fs::create_directory(dir_ / "rules.d");
+  file("out.lod", kEarlier);
+  auto before = listing(dir_);
+  Result r = run_tool(dir_, {"in.lod", "out.lod", "rules.d"}, false);
+  expect_one_report(r, "rules.d");
+  EXPECT_EQ(r.out, "Cannot open file (rules.d)\n");
+  EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
+  EXPECT_EQ(listing(dir_), before);
+}
+
+TEST_F(Faults, AnUnreadableRuleFileIsReported) {
+  fs::permissions(dir_ / "r.rules", fs::perms::none);
+  auto before = listing(dir_);
+  Result r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, true);
+  expect_one_report(r, "r.rules");
+  EXPECT_EQ(r.out, "Cannot open file (r.rules)\n");
+  EXPECT_EQ(listing(dir_), before);
+}
+
+}  // namespace
