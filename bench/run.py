@@ -30,6 +30,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True      # no __pycache__ beside the sources
 import gen  # noqa: E402
 
 WORK = os.path.join(HERE, "work")
@@ -101,8 +102,8 @@ def run_once(argv, stdout_path=None, env=None, timeout=None):
     The peak RSS comes from /usr/bin/time -f %M: a child forked from this
     (large) Python process would report this process's RSS as its own peak,
     since the high-water mark survives exec."""
-    rss_path = os.path.join(WORK, "rss.txt")
-    err_path = os.path.join(WORK, "stderr.txt")
+    rss_path = os.path.join(WORK, "rss-%d.txt" % os.getpid())
+    err_path = os.path.join(WORK, "stderr-%d.txt" % os.getpid())
     wrapped = [TIME, "-f", "%M", "-o", rss_path] + argv \
         if os.access(TIME, os.X_OK) else argv
     out = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
@@ -110,11 +111,12 @@ def run_once(argv, stdout_path=None, env=None, timeout=None):
     code = None
     try:
         t0 = time.perf_counter()
-        proc = subprocess.Popen(wrapped, stdout=out, stderr=err, env=env)
+        proc = subprocess.Popen(wrapped, stdout=out, stderr=err, env=env,
+                                start_new_session=True)
         try:
             proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
-            proc.kill()
+            os.killpg(proc.pid, 9)      # the command and its time wrapper
             proc.wait()
             code = "timeout"
         elapsed = time.perf_counter() - t0
@@ -635,6 +637,10 @@ def main(argv):
         print_targets(cases, rowfan_baseline(rowfan))
     print()
     print("total %.0f s" % (time.perf_counter() - t_start))
+    for name in ("rss-%d.txt", "stderr-%d.txt"):
+        path = os.path.join(WORK, name % os.getpid())
+        if os.path.exists(path):
+            os.remove(path)
     return 1 if bad else 0
 
 
