@@ -320,6 +320,9 @@ void flush_load_writer(LoadWriter* writer) {
 }
 
 void emit(LoadWriter* writer, std::string_view text) {
+  // An empty cell may be a view with no storage at all; there is nothing to
+  // copy, and memcpy must not be handed its null pointer.
+  if (text.empty()) return;
   if (text.size() > kWriteBlock - writer->used) {
     flush_load_writer(writer);
     if (text.size() >= kWriteBlock) {
