@@ -78,6 +78,12 @@ namespace {
 
 LoadParser* init_load_parser(const char* path) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // A directory opens, but it is no file to read a table from.
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    fd = -1;
+  }
   if (fd < 0) {
     lod_error = load_message[0];
     return nullptr;

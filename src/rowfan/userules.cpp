@@ -334,8 +334,14 @@ class Engine {
       if (std::find(lines.begin(), lines.end(), line) == lines.end()) lines.push_back(line);
     }
     std::sort(lines.begin(), lines.end());
+    // A message is one line of at most 511 characters: a long cycle is named
+    // by its first lines.
+    constexpr size_t kNamed = 20;
     std::string list;
-    for (int line : lines) list += (list.empty() ? "" : ", ") + std::to_string(line);
+    for (size_t i = 0; i < lines.size() && i < kNamed; i++) {
+      list += (i ? ", " : "") + std::to_string(lines[i]);
+    }
+    if (lines.size() > kNamed) list += " and " + std::to_string(lines.size() - kNamed) + " more";
     vela_error(29, "Rules on lines %s expand row %d without end", list.c_str(), input_row + 1);
   }
 

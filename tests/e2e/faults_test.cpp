@@ -220,6 +220,7 @@ TEST_F(Faults, AnInputThatIsADirectoryIsReported) {
   auto before = listing(dir_);
   Result r = run_tool(dir_, {"in.d", "out.lod", "r.rules"}, false);
   expect_one_report(r, "in.d");
+  EXPECT_EQ(r.out, "Cannot open file (in.d)\n");
   EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
   EXPECT_EQ(listing(dir_), before);
 }

@@ -190,6 +190,22 @@ TEST(ExpandDeathTest, RulesThatRepeatARowAreReported) {
   xrule_line.clear();
 }
 
+TEST(ExpandDeathTest, ALongCycleIsNamedByItsFirstLines) {
+  // Thirty rules pass the row round a ring: A = 0 -> 1 -> ... -> 29 -> 0.
+  auto input = make_input({"A"}, {{"0"}});
+  std::vector<RuleSpec> specs;
+  for (int i = 0; i < 30; i++) {
+    specs.push_back({{{"A", std::to_string(i)}}, {{{"A", std::to_string((i + 1) % 30)}}}});
+  }
+  auto rules = make_rules(input.get(), specs);
+  vela_errhandler = [](int, char* text) { fputs(text, stderr); };
+  EXPECT_EXIT(
+      expand(input.get(), rules), testing::ExitedWithCode(1),
+      "^Rule file syntax error \\(Rules on lines 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, "
+      "14, 15, 16, 17, 18, 19, 20 and 10 more expand row 1 without end\\)\n$");
+  vela_errhandler = nullptr;
+}
+
 TEST(Expand, AgreesWithStepByStepExpansion) {
   std::mt19937 random(12345);
   const std::vector<std::string> values = {"", "P", "Q", "R"};

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -86,21 +85,18 @@ TEST(Scanner, QuotedStringsHoldAnythingButTheirQuoteAndCountTheirLines) {
   EXPECT_EQ(scan(long_value + ";"), (Tokens{{WORD, long_value, 1}, {SEMI, ";", 1}, {0, "", 1}}));
 }
 
-// A token that outgrows the buffer used to be scanned again from its start
-// after every 8192-byte read, so a 10 MB quoted value took over a minute.
-TEST(Scanner, LongTokensTakeTimeInProportionToTheirLength) {
+// Tokens far larger than the scanner's reads are whole tokens. (A token
+// that outgrew the buffer used to be scanned again from its start after
+// every read; fuzz/pathological.sh times a 10 MB value.)
+TEST(Scanner, TokensLargerThanTheBufferAreWhole) {
   const size_t length = 4u << 20;
   const std::string bytes = "'" + std::string(length, 'q') + "' #" + std::string(length, 'c') +
                             "\n" + std::string(length, 'w');
-  auto start = std::chrono::steady_clock::now();
   std::vector<Token> tokens = scan(bytes);
-  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ASSERT_EQ(tokens.size(), 3u);
   EXPECT_EQ(tokens[0].text.size(), length + 2);
   EXPECT_EQ(tokens[1].text.size(), length);
   EXPECT_EQ(tokens[1].line, 2);
-  // Linear scanning takes a small fraction of this, even under the sanitizers.
-  EXPECT_LT(seconds, 5.0);
 }
 
 TEST(Scanner, UnclosedQuoteIsAloneThenScanningGoesOn) {
