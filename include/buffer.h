@@ -31,6 +31,11 @@ struct IntBuf {
   ~IntBuf();
 };
 
+// Running out of memory ends the process with the one line "Cannot allocate
+// memory" on standard output and status 1: no caller could go on without
+// the memory. Every allocation of the tool ends up here when it fails.
+[[noreturn]] void out_of_memory();
+
 void init_char_buf(CharBuf& buf, int n);
 void init_int_buf(IntBuf& buf, int n);
 // Appends the bytes of s and a NUL; returns the offset of its first byte.

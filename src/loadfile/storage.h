@@ -5,8 +5,7 @@
 
 #include <cstddef>
 
-// Prints "Cannot allocate memory" on standard output and exits with status 1.
-[[noreturn]] void out_of_memory();
+#include "buffer.h"
 
 // realloc that never returns null.
 void* grow_storage(void* p, std::size_t bytes);

@@ -1,7 +1,9 @@
 // The process entry: start-up, command line, the task, and the exit status.
 
 #include <cstdlib>
+#include <new>
 
+#include "buffer.h"
 #include "irafstart.h"
 #include "option.h"
 #include "param.h"
@@ -9,6 +11,8 @@
 
 int main(int argc, char** argv) {
   c_irafinit();
+  // Containers of the tool that cannot grow end the run like the table store.
+  std::set_new_handler([] { out_of_memory(); });
   init_option();
   expand_param(argc, argv);
   print_ver();

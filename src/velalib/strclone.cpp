@@ -1,8 +1,8 @@
 // Heap copy of a string, released by its owner with free.
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "buffer.h"
 #include "velastring.h"
 
 char* strclone(const char* s) {
@@ -10,8 +10,7 @@ char* strclone(const char* s) {
   auto* copy = static_cast<char*>(std::malloc(size));
   if (copy == nullptr) {
     // No caller can go on without its copy; stop before a null is stored.
-    std::fputs("Out of memory\n", stderr);
-    std::abort();
+    out_of_memory();
   }
   std::memcpy(copy, s, size);
   return copy;
