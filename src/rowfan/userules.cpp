@@ -35,16 +35,17 @@ struct Test {
   std::string_view value;
 };
 
+// A rule's tests lie in one flat array shared by all rules, and so do the
+// cells of all choices: the engine's working set stays compact however many
+// rules there are.
 struct Rule {
-  std::vector<Test> tests;
+  int tests_begin = 0;
+  int tests_end = 0;
   int used_test = kNone;  // value a test on the engine's `_USED` column requires
   int first = 0;
   int last = -1;
-  bool live = false;  // has at least one comparison that can ever hold
-};
-
-struct Choice {
-  std::vector<Test> cells;
+  bool live = false;      // has at least one comparison that can ever hold
+  bool key_only = false;  // its one test is the key it is filed under
 };
 
 struct Frame {
@@ -53,10 +54,80 @@ struct Frame {
   int next = 0;        // next choice of the matched rule
 };
 
-// Rules keyed by the value of one tested column, in rule order.
-struct KeyIndex {
-  int column;
-  std::unordered_map<std::string_view, std::vector<int>> rules;
+// Rules filed under the value of one tested column, as an open-addressing
+// table: a lookup costs one probe sequence over a flat array, and each slot
+// keeps the value's hash and its list of rules (in rule order) inline.
+class KeyIndex {
+ public:
+  explicit KeyIndex(int column) : column_(column) {}
+  int column() const { return column_; }
+
+  void add(std::string_view value, int rule) { pending_.push_back({value, rule}); }
+
+  // Lays out the table once every rule has been added.
+  void build() {
+    size_t size = 16;
+    while (size < pending_.size() * 2) size *= 2;
+    slots_.assign(size, Slot());
+    std::vector<int> count(size, 0);
+    std::vector<size_t> slot_of(pending_.size());
+    for (size_t i = 0; i < pending_.size(); i++) {
+      slot_of[i] = place(pending_[i].value);
+      count[slot_of[i]]++;
+    }
+    int at = 0;
+    for (size_t k = 0; k < size; k++) {
+      slots_[k].begin = slots_[k].end = at;
+      at += count[k];
+    }
+    rules_.resize(pending_.size());
+    for (size_t i = 0; i < pending_.size(); i++)
+      rules_[slots_[slot_of[i]].end++] = pending_[i].rule;
+    pending_.clear();
+    pending_.shrink_to_fit();
+  }
+
+  // The rules filed under `value`, in rule order; empty when there are none.
+  std::pair<const int*, const int*> find(std::string_view value) const {
+    size_t h = std::hash<std::string_view>()(value);
+    for (size_t k = h & (slots_.size() - 1);; k = (k + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[k];
+      if (slot.key.data() == nullptr) return {nullptr, nullptr};
+      if (slot.hash == h && slot.key == value) {
+        return {rules_.data() + slot.begin, rules_.data() + slot.end};
+      }
+    }
+  }
+
+ private:
+  struct Slot {
+    size_t hash = 0;
+    std::string_view key;  // null data: the slot is free
+    int begin = 0;
+    int end = 0;
+  };
+  struct Entry {
+    std::string_view value;
+    int rule;
+  };
+
+  size_t place(std::string_view value) {
+    size_t h = std::hash<std::string_view>()(value);
+    for (size_t k = h & (slots_.size() - 1);; k = (k + 1) & (slots_.size() - 1)) {
+      Slot& slot = slots_[k];
+      if (slot.key.data() == nullptr) {
+        slot.hash = h;
+        slot.key = value;
+        return k;
+      }
+      if (slot.hash == h && slot.key == value) return k;
+    }
+  }
+
+  int column_;
+  std::vector<Slot> slots_;
+  std::vector<int> rules_;
+  std::vector<Entry> pending_;
 };
 
 bool is_bookkeeping(std::string_view name) {
@@ -86,8 +157,8 @@ class Engine {
     for (int c = 0; c < ncol_; c++) {
       carried_.push_back(!is_bookkeeping(view(get_tab_colname(input, c))));
     }
-    build_rules(target);
     build_choices(action);
+    build_rules(target);
     build_index();
   }
 
@@ -125,6 +196,11 @@ class Engine {
       Rule& rule = rules_[i];
       rule.first = std::atoi(get_tab_cell_bynum(target, first_col, i));
       rule.last = std::atoi(get_tab_cell_bynum(target, last_col, i));
+      // The parser keeps every range inside the action table; tables built
+      // by other means are held to it too.
+      rule.first = std::max(rule.first, 0);
+      rule.last = std::min(rule.last, static_cast<int>(choice_begin_.size()) - 2);
+      rule.tests_begin = static_cast<int>(tests_.size());
       bool compared = false, can_hold = true;
       for (int c = 0; c < target->ncol; c++) {
         std::string_view value = view(get_tab_cell_bynum(target, c, i));
@@ -139,45 +215,50 @@ class Engine {
           rule.used_test = n;
         } else if (column >= 0 && carried_[column]) {
           compared = true;
-          rule.tests.push_back({column, value});
+          tests_.push_back({column, value});
         } else if (column >= 0 || name == "_TARGET" || name == "_INDEX") {
           // A bookkeeping cell that is always empty when a row is tested.
           compared = true;
           can_hold = false;
         }
       }
+      rule.tests_end = static_cast<int>(tests_.size());
       rule.live = compared && can_hold;
+      rule.key_only = rule.tests_end - rule.tests_begin == 1 && rule.used_test == kNone;
     }
   }
 
   void build_choices(Table* action) {
-    choices_.resize(std::max(action->nrow, 0));
+    choice_begin_.assign(std::max(action->nrow, 0) + 1, 0);
     for (int j = 0; j < action->nrow; j++) {
+      choice_begin_[j] = static_cast<int>(choice_cells_.size());
       for (int c = 0; c < action->ncol; c++) {
         std::string_view value = view(get_tab_cell_bynum(action, c, j));
         if (value.empty()) continue;
         int column = get_tab_colnum(input_, view(get_tab_colname(action, c)));
-        if (column >= 0 && carried_[column]) choices_[j].cells.push_back({column, value});
+        if (column >= 0 && carried_[column]) choice_cells_.push_back({column, value});
       }
     }
+    choice_begin_[std::max(action->nrow, 0)] = static_cast<int>(choice_cells_.size());
   }
 
   // Each live rule is filed under its first tested column and value; a rule
   // that tests only `_USED` is a candidate for every row.
   void build_index() {
-    std::unordered_map<int, int> index_of_column;
+    std::unordered_map<int, size_t> index_of_column;
     for (int i = 0; i < static_cast<int>(rules_.size()); i++) {
       const Rule& rule = rules_[i];
       if (!rule.live) continue;
-      if (rule.tests.empty()) {
+      if (rule.tests_begin == rule.tests_end) {
         unkeyed_.push_back(i);
         continue;
       }
-      const Test& key = rule.tests.front();
-      auto [it, added] = index_of_column.try_emplace(key.column, static_cast<int>(keys_.size()));
-      if (added) keys_.push_back({key.column, {}});
-      keys_[it->second].rules[key.value].push_back(i);
+      const Test& key = tests_[rule.tests_begin];
+      auto [it, added] = index_of_column.try_emplace(key.column, keys_.size());
+      if (added) keys_.emplace_back(key.column);
+      keys_[it->second].add(key.value, i);
     }
+    for (KeyIndex& key : keys_) key.build();
   }
 
   std::string_view* cells(int depth) { return &cell_stack_[static_cast<size_t>(depth) * ncol_]; }
@@ -212,8 +293,8 @@ class Engine {
   bool matches(const Rule& rule, int t) {
     if (rule.used_test != kNone && rule.used_test != frames_[t].used) return false;
     const std::string_view* row = cells(t);
-    for (const Test& test : rule.tests) {
-      if (row[test.column] != test.value) return false;
+    for (int k = rule.tests_begin; k < rule.tests_end; k++) {
+      if (row[tests_[k].column] != tests_[k].value) return false;
     }
     return true;
   }
@@ -223,10 +304,14 @@ class Engine {
     Frame& frame = frames_[t];
     if (frame.target != kNone) return frame.target;
     int best = kNone;
-    auto consider = [&](const std::vector<int>& list) {
-      for (int i : list) {
+    // Each list is in rule order, so its first match is its best.
+    auto consider = [&](const int* from, const int* to, bool keyed) {
+      for (; from != to; ++from) {
+        int i = *from;
         if (best != kNone && i >= best) return;
-        if (i != frame.used && matches(rules_[i], t)) {
+        if (i == frame.used) continue;
+        const Rule& rule = rules_[i];
+        if ((keyed && rule.key_only) || matches(rule, t)) {
           best = i;
           return;
         }
@@ -234,10 +319,10 @@ class Engine {
     };
     const std::string_view* row = cells(t);
     for (const KeyIndex& key : keys_) {
-      auto it = key.rules.find(row[key.column]);
-      if (it != key.rules.end()) consider(it->second);
+      auto [from, to] = key.find(row[key.column()]);
+      consider(from, to, true);
     }
-    consider(unkeyed_);
+    consider(unkeyed_.data(), unkeyed_.data() + unkeyed_.size(), false);
     if (best != kNone) {
       frame.target = best;
       frame.next = rules_[best].first;
@@ -258,7 +343,9 @@ class Engine {
     grow();
     std::string_view* child = cells(t + 1);
     std::copy_n(cells(t), ncol_, child);
-    for (const Test& cell : choices_[choice].cells) child[cell.column] = cell.value;
+    for (int k = choice_begin_[choice]; k < choice_begin_[choice + 1]; k++) {
+      child[choice_cells_[k].column] = choice_cells_[k].value;
+    }
     frames_[t + 1].used = rule_number;
     if (deep_ || depth_ > kDeep) check_repeat(input_row);
     return true;
@@ -349,7 +436,9 @@ class Engine {
   int ncol_ = 0;
   std::vector<bool> carried_;
   std::vector<Rule> rules_;
-  std::vector<Choice> choices_;
+  std::vector<Test> tests_;
+  std::vector<int> choice_begin_;  // choice j's cells: choice_begin_[j] up to [j + 1]
+  std::vector<Test> choice_cells_;
   std::vector<KeyIndex> keys_;
   std::vector<int> unkeyed_;
 
