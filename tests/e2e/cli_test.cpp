@@ -2,8 +2,10 @@
 // exit status, and whether the output file exists.
 
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include "e2e/tool.h"
 
 #include <unistd.h>
 #include <csignal>
@@ -18,60 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int status = -1;  // exit status, or 128 + signal
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string drain(int fd) {
-  std::string text;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, n);
-  close(fd);
-  return text;
-}
-
-// Runs the tool in `dir` with the arguments; no shell is involved, so
-// wildcards reach the tool as typed.
-Result run_tool(const fs::path& dir, const std::vector<std::string>& args) {
-  int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    close(out[0]);
-    close(err[0]);
-    std::vector<char*> argv{const_cast<char*>("rowfan")};
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(ROWFAN_BIN, argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  Result run;
-  run.err = drain(err[0]);
-  run.out = drain(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
-}
+using namespace tool;
 
 class Cli : public testing::Test {
  protected:
@@ -92,12 +41,7 @@ class Cli : public testing::Test {
   bool exists(const std::string& name) { return fs::exists(dir_ / name); }
   std::string read(const std::string& name) { return read_file(dir_ / name); }
   // Everything in the directory, so a test can see that no temporary was left.
-  std::vector<std::string> listing() {
-    std::vector<std::string> names;
-    for (auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> listing() { return tool::listing(dir_); }
 
   fs::path dir_;
 };

@@ -7,10 +7,12 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "e2e/tool.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,74 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
-constexpr unsigned kTimeoutSeconds = 30;
-
-struct Result {
-  int status = -1;  // exit status, or 128 + signal
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string drain(int fd) {
-  std::string text;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, n);
-  close(fd);
-  return text;
-}
-
-bool running_as_root() {
-  return geteuid() == 0;
-}
-
-// Runs the tool in `dir`, as the unprivileged user when `unprivileged` and
-// the tests run as root. `meanwhile` runs in the test while the tool runs.
-// A tool that hangs is ended by the alarm it inherits.
-Result run_tool(const fs::path& dir, const std::vector<std::string>& args, bool unprivileged,
-                const std::function<void()>& meanwhile = {}) {
-  int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (unprivileged && running_as_root()) {
-      if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
-    }
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    close(out[0]);
-    close(err[0]);
-    alarm(kTimeoutSeconds);
-    std::vector<char*> argv{const_cast<char*>("rowfan")};
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(ROWFAN_BIN, argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  if (meanwhile) meanwhile();
-  Result run;
-  run.err = drain(err[0]);
-  run.out = drain(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
-}
+using namespace tool;
 
 const char* kInput =
     "ENDHEADER\n"
@@ -134,13 +69,6 @@ class Faults : public testing::Test {
       ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
     }
   }
-  std::vector<std::string> listing(const fs::path& where) {
-    std::vector<std::string> names;
-    for (auto& e : fs::directory_iterator(where)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
   // One message line naming `name`, status 1, nothing on standard error.
   static void expect_one_report(const Result& r, const std::string& name) {
     EXPECT_EQ(r.status, 1);
