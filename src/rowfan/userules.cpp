@@ -191,6 +191,22 @@ class Engine {
   void build_rules(Table* target) {
     int first_col = get_tab_colnum(target, "_FIRST");
     int last_col = get_tab_colnum(target, "_LAST");
+    // What a test in each target column compares with, worked out once.
+    constexpr int kSkip = -1, kUsed = -2, kNeverHolds = -3;
+    std::vector<int> role(std::max(target->ncol, 0));
+    for (int c = 0; c < target->ncol; c++) {
+      std::string_view name = view(get_tab_colname(target, c));
+      int column = get_tab_colnum(input_, name);
+      if (name == "_USED") {
+        role[c] = kUsed;  // the work row's own `_USED` cell: the producing rule
+      } else if (column >= 0 && carried_[column]) {
+        role[c] = column;
+      } else if (column >= 0) {
+        role[c] = kNeverHolds;  // a bookkeeping cell, always empty when a row is tested
+      } else {
+        role[c] = kSkip;  // `_FIRST`, `_LAST`: not columns of the work table
+      }
+    }
     rules_.resize(std::max(target->nrow, 0));
     for (int i = 0; i < target->nrow; i++) {
       Rule& rule = rules_[i];
@@ -203,23 +219,18 @@ class Engine {
       rule.tests_begin = static_cast<int>(tests_.size());
       bool compared = false, can_hold = true;
       for (int c = 0; c < target->ncol; c++) {
+        if (role[c] == kSkip) continue;
         std::string_view value = view(get_tab_cell_bynum(target, c, i));
         if (value.empty()) continue;
-        std::string_view name = view(get_tab_colname(target, c));
-        int column = get_tab_colnum(input_, name);
-        if (name == "_USED") {
-          // The work row's own `_USED` cell: the producing rule's number.
-          compared = true;
+        compared = true;
+        if (role[c] == kUsed) {
           int n = canonical_number(value);
           if (n == kNone || (rule.used_test != kNone && rule.used_test != n)) can_hold = false;
           rule.used_test = n;
-        } else if (column >= 0 && carried_[column]) {
-          compared = true;
-          tests_.push_back({column, value});
-        } else if (column >= 0 || name == "_TARGET" || name == "_INDEX") {
-          // A bookkeeping cell that is always empty when a row is tested.
-          compared = true;
+        } else if (role[c] == kNeverHolds) {
           can_hold = false;
+        } else {
+          tests_.push_back({role[c], value});
         }
       }
       rule.tests_end = static_cast<int>(tests_.size());
@@ -229,14 +240,18 @@ class Engine {
   }
 
   void build_choices(Table* action) {
+    std::vector<int> column_of(std::max(action->ncol, 0));
+    for (int c = 0; c < action->ncol; c++) {
+      int column = get_tab_colnum(input_, view(get_tab_colname(action, c)));
+      column_of[c] = column >= 0 && carried_[column] ? column : kNone;
+    }
     choice_begin_.assign(std::max(action->nrow, 0) + 1, 0);
     for (int j = 0; j < action->nrow; j++) {
       choice_begin_[j] = static_cast<int>(choice_cells_.size());
       for (int c = 0; c < action->ncol; c++) {
+        if (column_of[c] == kNone) continue;
         std::string_view value = view(get_tab_cell_bynum(action, c, j));
-        if (value.empty()) continue;
-        int column = get_tab_colnum(input_, view(get_tab_colname(action, c)));
-        if (column >= 0 && carried_[column]) choice_cells_.push_back({column, value});
+        if (!value.empty()) choice_cells_.push_back({column_of[c], value});
       }
     }
     choice_begin_[std::max(action->nrow, 0)] = static_cast<int>(choice_cells_.size());
