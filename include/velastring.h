@@ -2,7 +2,9 @@
 // value, read as a signed 8-bit number, is 32 or less.
 #pragma once
 
-constexpr bool is_blank_byte(char c) { return static_cast<signed char>(c) <= 32; }
+constexpr bool is_blank_byte(char c) {
+  return static_cast<signed char>(c) <= 32;
+}
 
 void safecopy(char* dst, const char* src, int maxlen);
 void safecat(char* dst, const char* src, int maxlen);
