@@ -52,6 +52,7 @@ struct Frame {
   int used = kNone;    // rule that produced this row; none for an input row
   int target = kNone;  // rule that has matched this row
   int next = 0;        // next choice of the matched rule
+  int last = -1;       // its last choice
 };
 
 // Rules filed under the value of one tested column, as an open-addressing
@@ -65,7 +66,7 @@ class KeyIndex {
   void add(std::string_view value, int rule) { pending_.push_back({value, rule}); }
 
   // Lays out the table once every rule has been added.
-  void build() {
+  void build(const std::vector<Rule>& rules) {
     size_t size = 16;
     while (size < pending_.size() * 2) size *= 2;
     slots_.assign(size, Slot());
@@ -83,29 +84,48 @@ class KeyIndex {
     rules_.resize(pending_.size());
     for (size_t i = 0; i < pending_.size(); i++)
       rules_[slots_[slot_of[i]].end++] = pending_[i].rule;
+    // The first rule of each slot, the one that decides in most lookups,
+    // is kept in the slot itself: a lookup-table rule then costs no visit
+    // to the rule list or the rule.
+    for (Slot& slot : slots_) {
+      if (slot.begin == slot.end) continue;
+      const Rule& rule = rules[rules_[slot.begin]];
+      slot.rule = rules_[slot.begin];
+      slot.first = rule.first;
+      slot.last = rule.last;
+      slot.key_only = rule.key_only;
+    }
     pending_.clear();
     pending_.shrink_to_fit();
   }
 
-  // The rules filed under `value`, in rule order; empty when there are none.
-  std::pair<const int*, const int*> find(std::string_view value) const {
-    size_t h = std::hash<std::string_view>()(value);
-    for (size_t k = h & (slots_.size() - 1);; k = (k + 1) & (slots_.size() - 1)) {
-      const Slot& slot = slots_[k];
-      if (slot.key.data() == nullptr) return {nullptr, nullptr};
-      if (slot.hash == h && slot.key == value) {
-        return {rules_.data() + slot.begin, rules_.data() + slot.end};
-      }
-    }
-  }
-
- private:
   struct Slot {
     size_t hash = 0;
     std::string_view key;  // null data: the slot is free
-    int begin = 0;
+    int begin = 0;         // the rules filed here: rules_[begin] up to [end]
     int end = 0;
+    int rule = kNone;  // the first of them, with its choices and whether
+    int first = 0;     // its key is its only test
+    int last = -1;
+    bool key_only = false;
   };
+
+  // The slot of `value`, or null when no rule is filed under it.
+  const Slot* find(std::string_view value) const {
+    size_t h = std::hash<std::string_view>()(value);
+    for (size_t k = h & (slots_.size() - 1);; k = (k + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[k];
+      if (slot.key.data() == nullptr) return nullptr;
+      if (slot.hash == h && slot.key == value) return &slot;
+    }
+  }
+
+  // The rules of a slot, in rule order.
+  std::pair<const int*, const int*> rules(const Slot& slot) const {
+    return {rules_.data() + slot.begin, rules_.data() + slot.end};
+  }
+
+ private:
   struct Entry {
     std::string_view value;
     int rule;
@@ -273,7 +293,7 @@ class Engine {
       if (added) keys_.emplace_back(key.column);
       keys_[it->second].add(key.value, i);
     }
-    for (KeyIndex& key : keys_) key.build();
+    for (KeyIndex& key : keys_) key.build(rules_);
   }
 
   std::string_view* cells(int depth) { return &cell_stack_[static_cast<size_t>(depth) * ncol_]; }
@@ -333,14 +353,27 @@ class Engine {
       }
     };
     const std::string_view* row = cells(t);
+    const KeyIndex::Slot* decided = nullptr;  // the slot whose own rule is best
     for (const KeyIndex& key : keys_) {
-      auto [from, to] = key.find(row[key.column()]);
+      const KeyIndex::Slot* slot = key.find(row[key.column()]);
+      if (slot == nullptr || (best != kNone && slot->rule >= best)) continue;
+      if (slot->key_only && slot->rule != frame.used) {
+        best = slot->rule;
+        decided = slot;
+        continue;
+      }
+      auto [from, to] = key.rules(*slot);
+      int before = best;
       consider(from, to, true);
+      if (best != before) decided = nullptr;
     }
+    int before = best;
     consider(unkeyed_.data(), unkeyed_.data() + unkeyed_.size(), false);
+    if (best != before) decided = nullptr;
     if (best != kNone) {
       frame.target = best;
-      frame.next = rules_[best].first;
+      frame.next = decided ? decided->first : rules_[best].first;
+      frame.last = decided ? decided->last : rules_[best].last;
     }
     return best;
   }
@@ -348,8 +381,7 @@ class Engine {
   // Produces the next child of row t, or pops t when its choices are used up.
   bool apply(int t, int input_row) {
     Frame& frame = frames_[t];
-    const Rule& rule = rules_[frame.target];
-    if (frame.next > rule.last) {
+    if (frame.next > frame.last) {
       pop();
       return true;
     }
