@@ -68,7 +68,7 @@ class KeyIndex {
   // Lays out the table once every rule has been added.
   void build(const std::vector<Rule>& rules) {
     size_t size = 16;
-    while (size < pending_.size() * 2) size *= 2;
+    while (size * 2 < pending_.size() * 3) size *= 2;  // at most two thirds full
     slots_.assign(size, Slot());
     std::vector<int> count(size, 0);
     std::vector<size_t> slot_of(pending_.size());
