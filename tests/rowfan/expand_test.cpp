@@ -23,23 +23,23 @@ struct Rules {
 
 // A rule: its tests, then its choices, each a list of column/value pairs.
 using Pairs = std::vector<std::pair<std::string, std::string>>;
-struct RuleSpec {
+struct RuleDef {
   Pairs tests;
   std::vector<Pairs> choices;
 };
 
-Rules make_rules(Table* input, const std::vector<RuleSpec>& specs) {
+Rules make_rules(Table* input, const std::vector<RuleDef>& defs) {
   Rules r;
   copy_layout(input, r.target.get(), "_FIRST,_LAST");
   copy_layout(input, r.action.get(), "");
   int naction = 0;
   trunc_table(r.target.get(), 0);
   trunc_table(r.action.get(), 0);
-  for (size_t i = 0; i < specs.size(); i++) {
+  for (size_t i = 0; i < defs.size(); i++) {
     int row = static_cast<int>(i);
-    for (auto& [name, value] : specs[i].tests) put_tab_cell(r.target.get(), name, row, value);
+    for (auto& [name, value] : defs[i].tests) put_tab_cell(r.target.get(), name, row, value);
     put_tab_cell(r.target.get(), "_FIRST", row, itoa(naction));
-    for (auto& choice : specs[i].choices) {
+    for (auto& choice : defs[i].choices) {
       put_tab_cell(r.action.get(), get_tab_colname(input, 0), naction, "");  // creates the row
       for (auto& [name, value] : choice) put_tab_cell(r.action.get(), name, naction, value);
       naction++;
@@ -170,10 +170,10 @@ TEST(Expand, EmptyInputsGiveNoRowsButEmptyRowsAreKept) {
 TEST(Expand, DeepChainsThatEndAreExpanded) {
   // Rule i turns A = i into A = i + 1: a chain 300 rules deep.
   auto input = make_input({"A"}, {{"0"}});
-  std::vector<RuleSpec> specs;
+  std::vector<RuleDef> defs;
   for (int i = 0; i < 300; i++)
-    specs.push_back({{{"A", std::to_string(i)}}, {{{"A", std::to_string(i + 1)}}}});
-  auto rules = make_rules(input.get(), specs);
+    defs.push_back({{{"A", std::to_string(i)}}, {{{"A", std::to_string(i + 1)}}}});
+  auto rules = make_rules(input.get(), defs);
   EXPECT_EQ(expand(input.get(), rules), (std::vector<std::string>{"300,1"}));
 }
 
@@ -193,11 +193,11 @@ TEST(ExpandDeathTest, RulesThatRepeatARowAreReported) {
 TEST(ExpandDeathTest, ALongCycleIsNamedByItsFirstLines) {
   // Thirty rules pass the row round a ring: A = 0 -> 1 -> ... -> 29 -> 0.
   auto input = make_input({"A"}, {{"0"}});
-  std::vector<RuleSpec> specs;
+  std::vector<RuleDef> defs;
   for (int i = 0; i < 30; i++) {
-    specs.push_back({{{"A", std::to_string(i)}}, {{{"A", std::to_string((i + 1) % 30)}}}});
+    defs.push_back({{{"A", std::to_string(i)}}, {{{"A", std::to_string((i + 1) % 30)}}}});
   }
-  auto rules = make_rules(input.get(), specs);
+  auto rules = make_rules(input.get(), defs);
   vela_errhandler = [](int, char* text) { fputs(text, stderr); };
   EXPECT_EXIT(
       expand(input.get(), rules), testing::ExitedWithCode(1),
@@ -221,23 +221,23 @@ TEST(Expand, AgreesWithStepByStepExpansion) {
       rows.push_back(row);
     }
     auto input = make_input(columns, rows);
-    std::vector<RuleSpec> specs;
+    std::vector<RuleDef> defs;
     for (int i = 0, n = 1 + pick(5); i < n; i++) {
-      RuleSpec spec;
+      RuleDef def;
       for (int k = 0, m = 1 + pick(2); k < m; k++) {
         size_t c = pick(static_cast<int>(columns.size()));
-        spec.tests.push_back(
+        def.tests.push_back(
             {columns[c], columns[c] == "_USED" ? std::to_string(pick(3)) : values[pick(4)]});
       }
       for (int j = 0, m = 1 + pick(3); j < m; j++) {
         Pairs choice;
         for (int k = 0, a = pick(3); k < a; k++)
           choice.push_back({columns[pick(3)], values[pick(4)]});
-        spec.choices.push_back(choice);
+        def.choices.push_back(choice);
       }
-      specs.push_back(spec);
+      defs.push_back(def);
     }
-    auto rules = make_rules(input.get(), specs);
+    auto rules = make_rules(input.get(), defs);
     std::vector<std::string> expected;
     if (!expand_by_steps(input.get(), rules, expected)) continue;
     compared++;
