@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,7 +22,6 @@
 
 #include "expand.h"
 #include "rules.h"
-#include "tablecopy.h"
 #include "velaerror.h"
 
 namespace {

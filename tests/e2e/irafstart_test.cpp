@@ -25,6 +25,8 @@
 #include <tuple>
 #include <vector>
 
+#include "e2e/tool.h"
+
 namespace fs = std::filesystem;
 
 extern "C" char** environ;
@@ -255,12 +257,7 @@ class IrafStartFiles : public testing::Test {
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
-  std::string read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string read(const fs::path& path) { return tool::read_file(path); }
   fs::path dir_;
 };
 
