@@ -28,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-#include "velastring.h"
+#include "lodstring.h"
 
 const char* const load_message[] = {
     "Cannot open loadfile",

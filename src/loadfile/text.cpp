@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstring>
 
-#include "table.h"  // lod_error
+#include "loderror.h"
 
 const char* const text_message[] = {
     "Text line index out of bounds",

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "columns.h"
 #include "expand.h"
 #include "tablecopy.h"
 #include "velastring.h"
@@ -18,13 +19,13 @@ int number(Table* table, const char* column, int row) {
 
 void apply_rule(Table* target, Table* action, Table* work) {
   int t = work->nrow - 1;
-  int rule = number(work, "_TARGET", t);
-  int next = number(work, "_INDEX", t);
-  if (next <= number(target, "_LAST", rule)) {
+  int rule = number(work, col_target, t);
+  int next = number(work, col_index, t);
+  if (next <= number(target, col_last, rule)) {
     move_tabrow(work, t, work, t + 1);
     move_tabrow(action, next, work, t + 1);
-    put_tab_cell(work, "_USED", t + 1, itoa(rule));
-    put_tab_cell(work, "_INDEX", t, itoa(next + 1));
+    put_tab_cell(work, col_used, t + 1, itoa(rule));
+    put_tab_cell(work, col_index, t, itoa(next + 1));
   } else {
     trunc_table(work, t);
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "columns.h"
 #include "expand.h"
 #include "velastring.h"
 
@@ -35,17 +36,17 @@ bool rule_matches(Table* target, int rule, Table* work, int t) {
 int find_rule(Table* target, Table* work) {
   int t = work->nrow - 1;
   if (t < 0) return -1;
-  std::string_view matched = cell(work, "_TARGET", t);
+  std::string_view matched = cell(work, col_target, t);
   if (!matched.empty()) return std::atoi(matched.data());
-  std::string_view used = cell(work, "_USED", t);
+  std::string_view used = cell(work, col_used, t);
   int excluded = used.empty() ? -1 : std::atoi(used.data());
   for (int i = 0; i < target->nrow; i++) {
     if (i == excluded || !rule_matches(target, i, work, t)) continue;
     // The rule's `_FIRST` text is copied before it is written into the work
     // table, as a text read from a table must be.
-    std::string first(cell(target, "_FIRST", i));
-    put_tab_cell(work, "_INDEX", t, first);
-    put_tab_cell(work, "_TARGET", t, itoa(i));
+    std::string first(cell(target, col_first, i));
+    put_tab_cell(work, col_index, t, first);
+    put_tab_cell(work, col_target, t, itoa(i));
     return i;
   }
   return -1;

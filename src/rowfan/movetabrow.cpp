@@ -3,6 +3,7 @@
 // column, so the engine's and the parser's private columns stay their own.
 #include <string>
 
+#include "columns.h"
 #include "tablecopy.h"
 
 void move_tabrow(Table* source, int source_row, Table* destination, int destination_row) {
@@ -11,7 +12,7 @@ void move_tabrow(Table* source, int source_row, Table* destination, int destinat
     const char* value = get_tab_cell_bynum(source, c, source_row);
     if (value == nullptr || *value == '\0') continue;
     const char* name = get_tab_colname(source, c);
-    if (name == nullptr || *name == '_') continue;
+    if (name == nullptr || is_bookkeeping(name)) continue;
     if (get_tab_colnum(destination, name) < 0) continue;
     if (same) {
       // Writing may move the Table's string storage, and a string to be

@@ -52,5 +52,5 @@ FILE* open_rules(const char* name) {
     if (FILE* stream = open_rule_stream(path.c_str())) return stream;
   }
 
-  vela_error(1, "%s", name);
+  vela_error(VELA_CANNOT_OPEN_FILE, "%s", name);
 }

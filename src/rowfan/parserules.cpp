@@ -1,7 +1,9 @@
 // parse_rules: lays out the two rule Tables from the load Table's columns,
 // then reads the rule file into them.
 #include <cstdio>
+#include <string>
 
+#include "columns.h"
 #include "rules.h"
 #include "tablecopy.h"
 
@@ -9,7 +11,8 @@
 int yylex_destroy();
 
 void parse_rules(const char* name, Table* load, Table* target, Table* action) {
-  copy_layout(load, target, "_FIRST,_LAST");
+  const std::string rule_columns = std::string(col_first) + "," + col_last;
+  copy_layout(load, target, rule_columns.c_str());
   copy_layout(load, action, "");
 
   FILE* stream = open_rules(name);

@@ -9,11 +9,13 @@
 #include <iterator>
 #include <string_view>
 
+#include "columns.h"
 #include "expand.h"
 #include "loadfile.h"
 #include "param.h"
 #include "rules.h"
 #include "tablecopy.h"
+#include "task.h"
 #include "velaerror.h"
 
 namespace {
@@ -77,7 +79,7 @@ void unguard_temp() {
 void task(int nparam, char** param) {
   if (nparam != 4) {
     // Names that did not fit in the argument vector still count.
-    vela_error(23, "%d", ngiven > nparam - 1 ? ngiven : nparam - 1);
+    vela_error(VELA_WRONG_ARG_COUNT, "%d", ngiven > nparam - 1 ? ngiven : nparam - 1);
   }
   const char* in_name = param[1];
   const char* out_name = param[2];
@@ -88,13 +90,15 @@ void task(int nparam, char** param) {
   static TablePtr output;
   input.reset(read_loadfile(in_name));
   if (!input) {
-    if (std::string_view(lod_error) == load_message[0]) vela_error(1, "%s", in_name);
-    vela_error(14, "%s: %s", in_name, lod_error);
+    if (std::string_view(lod_error) == load_message[0])
+      vela_error(VELA_CANNOT_OPEN_FILE, "%s", in_name);
+    vela_error(VELA_CANNOT_PROCESS_LOADFILE, "%s: %s", in_name, lod_error);
   }
-  if (get_tab_colnum(input.get(), "EXPANSION_NUMBER") >= 0) vela_error(37, "%s", in_name);
+  if (get_tab_colnum(input.get(), col_expansion_number) >= 0)
+    vela_error(VELA_ALREADY_EXPANDED, "%s", in_name);
 
   output.reset(create_table());
-  copy_layout(input.get(), output.get(), "EXPANSION_NUMBER");
+  copy_layout(input.get(), output.get(), col_expansion_number);
   copy_header(input.get(), output.get());
 
   TablePtr target(create_table());
@@ -107,7 +111,7 @@ void task(int nparam, char** param) {
   open_writer = open_load_writer(out_name, output.get());
   if (open_writer) guard_temp(load_writer_temp(open_writer));
   sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-  if (!open_writer) vela_error(15, "%s", out_name);
+  if (!open_writer) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
   static bool registered = false;
   if (!registered) {
     std::atexit(discard_open_writer);
@@ -116,10 +120,10 @@ void task(int nparam, char** param) {
   int status =
       expand_rows(input.get(), target.get(), action.get(),
                   [](const std::string_view* cells) { return put_load_row(open_writer, cells); });
-  if (status < 0) vela_error(15, "%s", out_name);
+  if (status < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
   LoadWriter* writer = open_writer;
   open_writer = nullptr;
   int closed = close_load_writer(writer);
   unguard_temp();
-  if (closed < 0) vela_error(15, "%s", out_name);
+  if (closed < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
 }

@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "columns.h"
 #include "expand.h"
 #include "rules.h"
 #include "velaerror.h"
@@ -148,10 +149,6 @@ class KeyIndex {
   std::vector<Entry> pending_;
 };
 
-bool is_bookkeeping(std::string_view name) {
-  return !name.empty() && name[0] == '_';
-}
-
 std::string_view view(const char* s) {
   return s ? std::string_view(s) : std::string_view();
 }
@@ -207,15 +204,15 @@ class Engine {
 
  private:
   void build_rules(Table* target) {
-    int first_col = get_tab_colnum(target, "_FIRST");
-    int last_col = get_tab_colnum(target, "_LAST");
+    int first_col = get_tab_colnum(target, col_first);
+    int last_col = get_tab_colnum(target, col_last);
     // What a test in each target column compares with, worked out once.
     constexpr int kSkip = -1, kUsed = -2, kNeverHolds = -3;
     std::vector<int> role(std::max(target->ncol, 0));
     for (int c = 0; c < target->ncol; c++) {
       std::string_view name = view(get_tab_colname(target, c));
       int column = get_tab_colnum(input_, name);
-      if (name == "_USED") {
+      if (name == col_used) {
         role[c] = kUsed;  // the work row's own `_USED` cell: the producing rule
       } else if (column >= 0 && carried_[column]) {
         role[c] = column;
@@ -474,7 +471,8 @@ class Engine {
       list += (i ? ", " : "") + std::to_string(lines[i]);
     }
     if (lines.size() > kNamed) list += " and " + std::to_string(lines.size() - kNamed) + " more";
-    vela_error(29, "Rules on lines %s expand row %d without end", list.c_str(), input_row + 1);
+    vela_error(VELA_RULE_SYNTAX, "Rules on lines %s expand row %d without end", list.c_str(),
+               input_row + 1);
   }
 
   Table* input_;
@@ -514,7 +512,7 @@ void use_rules(Table* input, Table* output, Table* target, Table* action) {
   std::vector<std::string> names;
   for (int c = 0; c <= input->ncol; c++) {
     const char* name = get_tab_colname(output, c);
-    names.emplace_back(name ? name : "EXPANSION_NUMBER");
+    names.emplace_back(name ? name : col_expansion_number);
   }
   int k = 0;
   expand_rows(input, target, action, [&](const std::string_view* cells) {

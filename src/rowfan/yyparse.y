@@ -5,6 +5,7 @@
 %{
 #include <cstdlib>
 
+#include "columns.h"
 #include "rules.h"
 #include "tablecopy.h"
 #include "velaerror.h"
@@ -64,8 +65,8 @@ rule
         trunc_table(xaction, first);
         naction = first;
       } else {
-        put_tab_cell(xtarget, "_FIRST", ntarget, itoa(first));
-        put_tab_cell(xtarget, "_LAST", ntarget, itoa(naction - 1));
+        put_tab_cell(xtarget, col_first, ntarget, itoa(first));
+        put_tab_cell(xtarget, col_last, ntarget, itoa(naction - 1));
         xrule_line.push_back(rule_line);
         first = naction;
         ++ntarget;
@@ -143,5 +144,5 @@ value
 
 void yyerror(const char*) {
   // The token text of the end of input is empty.
-  vela_error(29, "Last token read (%s) on line %d", yychar == YYEOF ? "" : yytext, xline);
+  vela_error(VELA_RULE_SYNTAX, "Last token read (%s) on line %d", yychar == YYEOF ? "" : yytext, xline);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "rdlines.h"
 #include "velaerror.h"
 #include "velastring.h"
 #include "wildexpand.h"
@@ -75,7 +76,7 @@ char* patmatch_alist(Alist* list, const char* string) {
 
 Alist* read_alist(const char* filename) {
   std::FILE* stream = std::fopen(filename, "r");
-  if (stream == nullptr) vela_error(1, "%s", filename);
+  if (stream == nullptr) vela_error(VELA_CANNOT_OPEN_FILE, "%s", filename);
 
   Alist* list = create_alist();
   char line[512];

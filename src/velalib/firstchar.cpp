@@ -1,5 +1,5 @@
 // Index of the first byte that is not blank, or of the terminator.
-#include "alist.h"
+#include "rdlines.h"
 #include "velastring.h"
 
 int first_char(const char* s) {

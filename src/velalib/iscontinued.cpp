@@ -1,6 +1,6 @@
 // A line continues when its last non-blank byte is a backslash; the mark and
 // the blanks after it are cut off so the caller can append the line as it is.
-#include "alist.h"
+#include "rdlines.h"
 #include "velastring.h"
 
 int is_continued(char* s) {

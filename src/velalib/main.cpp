@@ -7,6 +7,7 @@
 #include "irafstart.h"
 #include "option.h"
 #include "param.h"
+#include "task.h"
 #include "velaerror.h"
 
 int main(int argc, char** argv) {

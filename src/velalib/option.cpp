@@ -38,7 +38,7 @@ void put_option(const char* item) {
     name[len - 1] = '\0';
     value = "no";
   } else {
-    vela_warn(44, "%s", item);
+    vela_warn(VELA_OPTION_UNPARSED, "%s", item);
     std::free(name);
     return;
   }
@@ -62,7 +62,7 @@ void def_option(const char* list) {
 
 char* get_option(const char* name) {
   char* value = options == nullptr ? nullptr : find_alist(options, name);
-  if (value == nullptr) vela_error(43, "%s", name);
+  if (value == nullptr) vela_error(VELA_OPTION_UNKNOWN, "%s", name);
   return value;
 }
 

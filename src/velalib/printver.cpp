@@ -6,5 +6,5 @@
 
 void print_ver() {
   def_option("v=no");
-  if (std::strcmp(get_option("v"), "yes") == 0) vela_info(42, "%s", "1 Apr 1998");
+  if (std::strcmp(get_option("v"), "yes") == 0) vela_info(VELA_INSTALL_DATE, "%s", "1 Apr 1998");
 }

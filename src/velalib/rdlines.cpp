@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "alist.h"
+#include "rdlines.h"
 #include "velaerror.h"
 #include "velastring.h"
 
@@ -29,7 +29,7 @@ bool read_logical(std::FILE* stream, char* buf, int maxlen) {
     } else if (std::strlen(line) >= kReadLimit - 1) {
       char head[41];
       safecopy(head, line, 40);
-      vela_error(21, "%s ...", head);
+      vela_error(VELA_STRING_TOO_LONG, "%s ...", head);
     }
 
     int start = first_char(line);

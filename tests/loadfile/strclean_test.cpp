@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "velastring.h"
+#include "lodstring.h"
 
 namespace {
 

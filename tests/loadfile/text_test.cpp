@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "table.h"  // lod_error
+#include "loderror.h"
 
 namespace {
 

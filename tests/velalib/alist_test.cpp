@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "messages.h"
+#include "rdlines.h"
 
 namespace {
 

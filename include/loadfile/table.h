@@ -2,17 +2,14 @@
 // The one data structure of the load file library. Every string passed in is
 // copied; every string returned points into the Table's storage and stays
 // valid only until the next addition of text to the same list.
-//
-// Failure convention of the load file library: -1 (or null) is returned and
-// `lod_error` points at the message. `lod_error` is never reset on success.
 #pragma once
 
 #include <memory>
 #include <string_view>
 
+#include "loderror.h"
 #include "text.h"
 
-extern const char* lod_error;
 extern const char* const table_message[];
 
 struct TableIndex;  // name lookup for columns; private to module table

@@ -1,9 +1,7 @@
 // Association list: keys with values in two parallel TextLists, in order of
 // first addition. Texts handed out stay valid until the next add_alist on the
-// same list or free_alist. Also the continued-line reader that read_alist uses.
+// same list or free_alist.
 #pragma once
-
-#include <cstdio>
 
 #include "text.h"
 
@@ -20,7 +18,3 @@ void free_alist(Alist* list);
 char* match_alist(Alist* list, const char* pattern, int* index);
 char* patmatch_alist(Alist* list, const char* string);
 Alist* read_alist(const char* filename);
-
-int rdlines(FILE* stream, char* buf, int maxlen);
-int first_char(const char* s);
-int is_continued(char* s);

@@ -6,6 +6,21 @@
 constexpr int VELA_NMSG = 60;
 extern const char* const error_msg[VELA_NMSG];
 
+// The codes the tools of the set report by, named after their text in
+// `error_msg`. The numbers are the set's and never change.
+enum VelaCode : int {
+  VELA_CANNOT_OPEN_FILE = 1,          // "Cannot open file"
+  VELA_CANNOT_PROCESS_LOADFILE = 14,  // "Cannot process load file"
+  VELA_CANNOT_WRITE_FILE = 15,        // "Cannot write to file"
+  VELA_STRING_TOO_LONG = 21,          // "String too long for internal buffer"
+  VELA_WRONG_ARG_COUNT = 23,          // "Wrong number of arguments to task"
+  VELA_RULE_SYNTAX = 29,              // "Rule file syntax error"
+  VELA_ALREADY_EXPANDED = 37,         // "File has already been expanded"
+  VELA_INSTALL_DATE = 42,             // "VELA task installation date"
+  VELA_OPTION_UNKNOWN = 43,           // "Option name not recognized"
+  VELA_OPTION_UNPARSED = 44,          // "Could not parse option"
+};
+
 // Set to 1 by every warning; the program turns it into its exit status.
 extern int vela_errorflag;
 // When set, receives every composed line instead of standard output.

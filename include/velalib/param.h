@@ -9,4 +9,3 @@ extern int ngiven;  // file arguments given, also those that did not fit
 
 void expand_param(int argc, char** argv);
 void free_param();
-void task(int nparam, char** param);
