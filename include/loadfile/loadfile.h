@@ -7,7 +7,16 @@
 
 #include "table.h"
 
+// The load file library's own failures, by the index of their text in
+// `load_message`. `load_failure` tells which one the last failing read or
+// write was, so callers choose their report by value, never by text.
+enum LoadFailure : int {
+  LOAD_CANNOT_OPEN = 0,   // "Cannot open loadfile"
+  LOAD_SYNTAX_ERROR = 1,  // "Syntax error in loadile", then " at line N"
+  LOAD_CANNOT_WRITE = 2,  // "Cannot write loadfile"
+};
 extern const char* const load_message[];
+extern LoadFailure load_failure;
 extern const char* const comment;  // "COMMENT"
 
 enum LoadToken {

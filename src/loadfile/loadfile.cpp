@@ -36,6 +36,8 @@ const char* const load_message[] = {
     "Cannot write loadfile",
 };
 
+LoadFailure load_failure = LOAD_CANNOT_OPEN;
+
 const char* const comment = "COMMENT";
 
 namespace {
@@ -48,6 +50,12 @@ constexpr size_t kWriteBlock = 1 << 20;
 // The syntax error message names the offending line; one buffer serves every
 // read, so the text stays valid until the next syntax error.
 char syntax_message[80];
+
+// Points `lod_error` at a failure of the load file library and records which.
+void fail_load(LoadFailure failure) {
+  load_failure = failure;
+  lod_error = load_message[failure];
+}
 
 }  // namespace
 
@@ -85,7 +93,7 @@ LoadParser* init_load_parser(const char* path) {
     fd = -1;
   }
   if (fd < 0) {
-    lod_error = load_message[0];
+    fail_load(LOAD_CANNOT_OPEN);
     return nullptr;
   }
   auto* parser = new LoadParser;
@@ -103,8 +111,9 @@ void free_load_parser(LoadParser* parser) {
 // Leaves the syntax error, with the number of lines read so far, in
 // `lod_error`, and releases the parser.
 void error_load_parser(LoadParser* parser) {
-  std::snprintf(syntax_message, sizeof syntax_message, "%s at line %d", load_message[1],
-                parser->lineno);
+  std::snprintf(syntax_message, sizeof syntax_message, "%s at line %d",
+                load_message[LOAD_SYNTAX_ERROR], parser->lineno);
+  load_failure = LOAD_SYNTAX_ERROR;
   lod_error = syntax_message;
   free_load_parser(parser);
 }
@@ -443,7 +452,7 @@ void write_load_header(LoadWriter* writer, Table* layout) {
 
 int fail_load_writer(LoadWriter* writer) {
   discard_load_writer(writer);
-  lod_error = load_message[2];
+  fail_load(LOAD_CANNOT_WRITE);
   return -1;
 }
 
@@ -453,7 +462,7 @@ LoadWriter* open_load_writer(const char* path, Table* layout) {
   auto* writer = new LoadWriter;
   if (!open_load_target(writer, path)) {
     discard_load_writer(writer);
-    lod_error = load_message[0];
+    fail_load(LOAD_CANNOT_OPEN);
     return nullptr;
   }
   writer->buffer.reset(new char[kWriteBlock]);
@@ -468,7 +477,7 @@ LoadWriter* open_load_writer(const char* path, Table* layout) {
 
 int put_load_row(LoadWriter* writer, const std::string_view* cells) {
   if (writer->failed) {
-    lod_error = load_message[2];
+    fail_load(LOAD_CANNOT_WRITE);
     return -1;
   }
   std::string_view prefixes = writer->prefixes;
@@ -481,7 +490,7 @@ int put_load_row(LoadWriter* writer, const std::string_view* cells) {
   if (writer->comment_col >= 0) emit_comment(writer, cells[writer->comment_col]);
   emit(writer, "ENDROW\n\n");
   if (writer->failed) {
-    lod_error = load_message[2];
+    fail_load(LOAD_CANNOT_WRITE);
     return -1;
   }
   return 0;

@@ -90,8 +90,7 @@ void task(int nparam, char** param) {
   static TablePtr output;
   input.reset(read_loadfile(in_name));
   if (!input) {
-    if (std::string_view(lod_error) == load_message[0])
-      vela_error(VELA_CANNOT_OPEN_FILE, "%s", in_name);
+    if (load_failure == LOAD_CANNOT_OPEN) vela_error(VELA_CANNOT_OPEN_FILE, "%s", in_name);
     vela_error(VELA_CANNOT_PROCESS_LOADFILE, "%s: %s", in_name, lod_error);
   }
   if (get_tab_colnum(input.get(), col_expansion_number) >= 0)
