@@ -25,6 +25,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -113,13 +114,26 @@ def run_once(argv, stdout_path=None, env=None, timeout=None):
         t0 = time.perf_counter()
         proc = subprocess.Popen(wrapped, stdout=out, stderr=err, env=env,
                                 start_new_session=True)
-        try:
-            proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            os.killpg(proc.pid, 9)      # the command and its time wrapper
-            proc.wait()
-            code = "timeout"
+        # A blocking wait, with the timeout kept by a timer: Popen.wait with
+        # a timeout polls with growing sleeps, which rounds short runs up to
+        # the next poll (8, 16, 32 ms ...).
+        expired = threading.Event()
+
+        def kill():
+            expired.set()
+            try:
+                os.killpg(proc.pid, 9)  # the command and its time wrapper
+            except ProcessLookupError:
+                pass                    # it ended just now
+        timer = threading.Timer(timeout, kill) if timeout else None
+        if timer:
+            timer.start()
+        proc.wait()
         elapsed = time.perf_counter() - t0
+        if timer:
+            timer.cancel()
+        if expired.is_set():
+            code = "timeout"
     finally:
         if stdout_path:
             out.close()

@@ -46,6 +46,9 @@ int add_tab_col(Table* table, std::string_view name);
 int get_tab_colnum(Table* table, std::string_view name);
 const char* get_tab_colname(Table* table, int c);
 int put_tab_cell(Table* table, std::string_view name, int row, std::string_view value);
+// put_tab_cell for an existing column given by number: no name to look up,
+// no column created ("Table column not found" when c is not below ncol).
+int put_tab_cell_bynum(Table* table, int c, int row, std::string_view value);
 int cat_tab_cell(Table* table, std::string_view name, int row, std::string_view text);
 const char* get_tab_cell(Table* table, std::string_view name, int row);
 const char* get_tab_cell_bynum(Table* table, int c, int row);

@@ -26,5 +26,8 @@ int put_text(TextList& list, int i, std::string_view s);
 const char* get_text(const TextList& list, int i);
 int find_text(const TextList& list, std::string_view s);
 int copy_text(TextList& list, int from, int to);
+// Makes the n entries from `to` on share entry from's text, as n calls of
+// copy_text would; returns to, or -1.
+int share_text(TextList& list, int from, int to, int n);
 int cat_text(TextList& list, int i, std::string_view s);
 void free_text(TextList& list);

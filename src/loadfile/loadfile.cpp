@@ -3,9 +3,9 @@
 // The reader is line oriented. Every line is first classified on its own
 // (which_load_token), then a three-state parser (header, rows, trailer)
 // decides what it means in its place. The file is read in large blocks and
-// cut into lines here, with the same result as reading it line by line
-// through a buffer of 80: at most 79 bytes per line, stopping after the
-// newline.
+// every line is classified, cut and cleaned where it stands in the block
+// (loadlines), with the same result as reading it line by line through a
+// buffer of 80: at most 79 bytes per line, stopping after the newline.
 //
 // The writer streams: open_load_writer writes the header, put_load_row one
 // row, close_load_writer the end of the file. A regular file is written under
@@ -24,10 +24,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "loadlines.h"
 #include "lodstring.h"
 
 const char* const load_message[] = {
@@ -42,9 +44,6 @@ const char* const comment = "COMMENT";
 
 namespace {
 
-constexpr int kLineSize = 81;  // 78 bytes, the newline, and room to spare
-constexpr int kLineRead = 79;  // bytes taken per line at most
-constexpr size_t kReadBlock = 1 << 20;
 constexpr size_t kWriteBlock = 1 << 20;
 
 // The syntax error message names the offending line; one buffer serves every
@@ -57,150 +56,123 @@ void fail_load(LoadFailure failure) {
   lod_error = load_message[failure];
 }
 
+// Where a data line of a row went: the line's bytes before its first `=`,
+// as written, and the column they name. Rows mostly list their columns the
+// same way in the same order, so the k-th data line of a row is first
+// tried against the k-th of the rows before: the same bytes name the same
+// column, which then takes the value with no cleaning of the name and no
+// lookup by name.
+struct CellPlace {
+  char raw_name[kLoadLineMax + kLoadSlack] = {};
+  int raw_length = 0;
+  int column = -1;
+  bool is_comment = false;
+};
+
 }  // namespace
 
-// The reader's state for one read. The first six fields are the parser's;
-// the rest belong to the block reader underneath and to the COMMENT value
-// being gathered.
+// The reader's state for one read. The first six fields are the parser's:
+// `file` is the input, read in blocks, and `line` the current line where it
+// stands in the block, `length` bytes with its newline.
 struct LoadParser {
-  int file = -1;
-  char line[kLineSize] = {};
+  LoadBlock file;
+  char* line = nullptr;
   int token = TOK_BADLINE;
   int lineno = 0;
   int row = 0;
   int in_comment = 0;
 
-  int length = 0;  // bytes in `line`, its newline included
-  std::unique_ptr<char[]> block;
-  size_t start = 0;  // first unread byte of `block`
-  size_t end = 0;    // end of the bytes read into `block`
-  bool at_end = false;
-  bool read_failed = false;
+  int length = 0;
   // The lines of a COMMENT after its first, appended to the Table in one
   // piece when the section closes: its cost stays linear in its length
   // however many lines it has.
   std::string comment_rest;
+  std::vector<CellPlace> places;  // entry k: the k-th data line of a row
+  int place = 0;                  // data lines seen so far in the current row
 };
 
 namespace {
 
-LoadParser* init_load_parser(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  // A directory opens, but it is no file to read a table from.
-  struct stat st;
-  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
-    fd = -1;
-  }
-  if (fd < 0) {
+void free_load_parser(LoadParser* parser) {
+  delete parser;  // the input closes with it
+}
+
+struct LoadParserFree {
+  void operator()(LoadParser* parser) const { free_load_parser(parser); }
+};
+using LoadParserPtr = std::unique_ptr<LoadParser, LoadParserFree>;
+
+LoadParserPtr init_load_parser(const char* path) {
+  LoadParserPtr parser(new (std::nothrow) LoadParser);
+  if (!parser) out_of_memory();
+  if (!open_load_block(parser->file, path)) {
     fail_load(LOAD_CANNOT_OPEN);
     return nullptr;
   }
-  auto* parser = new LoadParser;
-  parser->file = fd;
-  parser->block.reset(new char[kReadBlock]);
   return parser;
 }
 
-void free_load_parser(LoadParser* parser) {
-  if (parser == nullptr) return;
-  if (parser->file >= 0) close(parser->file);
-  delete parser;
-}
-
 // Leaves the syntax error, with the number of lines read so far, in
-// `lod_error`, and releases the parser.
+// `lod_error`; the parser goes with its owner.
 void error_load_parser(LoadParser* parser) {
   std::snprintf(syntax_message, sizeof syntax_message, "%s at line %d",
                 load_message[LOAD_SYNTAX_ERROR], parser->lineno);
   load_failure = LOAD_SYNTAX_ERROR;
   lod_error = syntax_message;
-  free_load_parser(parser);
 }
 
-// Makes at least kLineRead bytes available unless the file ends first.
-// A failed read ends the input; it then reads as a bad line, so no state
-// takes a file cut short for a complete one.
-void fill_load_block(LoadParser* parser) {
-  char* block = parser->block.get();
-  if (parser->start > 0) {
-    std::memmove(block, block + parser->start, parser->end - parser->start);
-    parser->end -= parser->start;
-    parser->start = 0;
+bool is_closing_word(const char* text, std::string_view word) {
+  for (size_t i = 0; i < word.size(); ++i) {
+    char c = text[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != word[i]) return false;
   }
-  while (!parser->at_end && parser->end < static_cast<size_t>(kLineRead)) {
-    ssize_t got = read(parser->file, block + parser->end, kReadBlock - parser->end);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      parser->at_end = true;
-      parser->read_failed = got < 0;
-      break;
-    }
-    parser->end += static_cast<size_t>(got);
-  }
-}
-
-// Copies the next line into `line`: at most kLineRead bytes, stopping after
-// a newline. Returns false at the end of the file.
-bool read_load_line(LoadParser* parser) {
-  if (parser->end - parser->start < static_cast<size_t>(kLineRead) && !parser->at_end) {
-    fill_load_block(parser);
-  }
-  size_t avail = parser->end - parser->start;
-  if (avail == 0) return false;
-  size_t take = avail < static_cast<size_t>(kLineRead) ? avail : kLineRead;
-  const char* from = parser->block.get() + parser->start;
-  const void* newline = std::memchr(from, '\n', take);
-  if (newline != nullptr) take = static_cast<const char*>(newline) - from + 1;
-  std::memcpy(parser->line, from, take);
-  parser->line[take] = '\0';
-  parser->length = static_cast<int>(take);
-  parser->start += take;
   return true;
 }
 
-bool is_closing_word(const char* text, int length, std::string_view word) {
-  if (length != static_cast<int>(word.size())) return false;
-  for (int i = 0; i < length; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - 'a' + 'A');
-    if (c != static_cast<unsigned char>(word[i])) return false;
-  }
-  return true;
+// The closing line a line of `length` bytes (newline included) is, or
+// TOK_DATA. Closing words are matched from the line's first byte, so an
+// indented one is data; only trailing blanks are cut.
+int closing_token(const char* line, int length) {
+  if (line[0] != 'E' && line[0] != 'e') return TOK_DATA;  // every word starts so
+  int words = length - 1;
+  while (words > 0 && is_blank_byte(line[words - 1])) --words;
+  if (words == 6 && is_closing_word(line, "ENDROW")) return TOK_ENDROW;
+  if (words == 9 && is_closing_word(line, "ENDHEADER")) return TOK_ENDHEADER;
+  if (words == 7 && is_closing_word(line, "ENDFILE")) return TOK_ENDFILE;
+  return TOK_DATA;
 }
 
 // Reads the next line and tells what kind of line it is.
 int which_load_token(LoadParser* parser) {
-  if (!read_load_line(parser)) {
-    return parser->token = parser->read_failed ? TOK_BADLINE : TOK_EOF;
+  LoadLineKind kind = next_load_line(parser->file, &parser->line, &parser->length);
+  if (kind == LINE_NONE) {
+    return parser->token = parser->file.read_failed ? TOK_BADLINE : TOK_EOF;
   }
   if (parser->lineno == INT_MAX) return parser->token = TOK_BADLINE;  // no line number left
   ++parser->lineno;
+  if (kind == LINE_BAD) return parser->token = TOK_BADLINE;
 
   const char* line = parser->line;
   int length = parser->length;
-  // A NUL ends the line where it stands, so the newline behind it is never
-  // seen; a line cut at the read limit has none either.
-  if (line[length - 1] != '\n' || std::memchr(line, '\0', length) != nullptr) {
-    return parser->token = TOK_BADLINE;
-  }
-
-  int first = 0;
-  while (first < length && is_blank_byte(line[first])) ++first;
-  int last = length - 1;
-  while (last >= 0 && is_blank_byte(line[last])) --last;
-
   if (!parser->in_comment) {
+    int first = 0;
+    while (first < length && is_blank_byte(line[first])) ++first;
     if (first == length) return parser->token = TOK_BLANK;
     if (line[first] == '#') return parser->token = TOK_REMARK;
   }
-  // Closing words are matched from the line's first byte, so an indented one
-  // is data; only trailing blanks are cut.
-  int words = last + 1;
-  if (is_closing_word(line, words, "ENDROW")) return parser->token = TOK_ENDROW;
-  if (is_closing_word(line, words, "ENDHEADER")) return parser->token = TOK_ENDHEADER;
-  if (is_closing_word(line, words, "ENDFILE")) return parser->token = TOK_ENDFILE;
-  return parser->token = TOK_DATA;
+  return parser->token = closing_token(line, length);
+}
+
+// Stores a cleaned name's value: a COMMENT value raw, newline and all, and
+// every line after it up to the closing line belongs to it; any other value
+// cleaned. `value` runs to the end of the line.
+std::string_view load_value(LoadParser* parser, char* value, bool is_comment) {
+  int length = static_cast<int>(parser->line + parser->length - value);
+  if (!is_comment) return clean_load_text(value, length - 1, false);
+  parser->in_comment = 1;
+  parser->comment_rest.clear();
+  return {value, static_cast<size_t>(length)};
 }
 
 // Stores the current data line as a header keyword or as a cell of the
@@ -211,23 +183,53 @@ int put_load_info(LoadParser* parser, Table* table, int section) {
     parser->comment_rest.append(parser->line, parser->length);
     return 0;
   }
-  char* equals = std::strchr(parser->line, '=');
+  char* line = parser->line;
+  auto* equals = static_cast<char*>(std::memchr(line, '=', parser->length - 1));
   if (equals == nullptr) return -1;
-  *equals = '\0';
-  char* name = parser->line;
-  char* value = equals + 1;
-  strclean(name);
-  strucase(name);
-  // A COMMENT value is kept as written, newline and all; every line after
-  // it up to the closing line belongs to it.
-  if (std::strcmp(name, comment) == 0) {
-    parser->in_comment = 1;
-    parser->comment_rest.clear();
-  } else {
-    strclean(value);
+  int name_length = static_cast<int>(equals - line);
+  int k = parser->place;
+  // Rows repeat their layout: remember this one's, within reason.
+  bool remember = section == LOAD_ROW && k <= 2 * table->ncol + 16;
+  if (remember) {
+    if (parser->places.size() <= static_cast<size_t>(k)) parser->places.resize(k + 1);
+    std::memcpy(parser->places[k].raw_name, line, static_cast<size_t>(name_length));
+    parser->places[k].raw_length = name_length;
   }
+
+  std::string_view name = clean_load_text(line, name_length, true);
+  bool is_comment = name == comment;
+  std::string_view value = load_value(parser, equals + 1, is_comment);
   if (section == LOAD_HEADER) return put_tab_key(table, name, value);
-  return put_tab_cell(table, name, parser->row, value);
+  int result = put_tab_cell(table, name, parser->row, value);
+  if (remember) {
+    CellPlace& place = parser->places[k];
+    place.column = result < 0 ? -1 : get_tab_colnum(table, name);
+    place.is_comment = is_comment;
+  }
+  return result;
+}
+
+// Stores a data line of a row (or a comment line): through the column that
+// the same line of the rows before went to when it names that column the
+// same way, else as put_load_info does.
+int put_load_cell(LoadParser* parser, Table* table) {
+  if (parser->in_comment) return put_load_info(parser, table, LOAD_ROW);
+  if (static_cast<size_t>(parser->place) < parser->places.size()) {
+    const CellPlace& place = parser->places[parser->place];
+    int n = place.raw_length;
+    char* line = parser->line;
+    // Bytes equal up to an `=`: that `=` is the line's first, the name the
+    // same, and so is the column.
+    if (place.column >= 0 && n < parser->length - 1 && line[n] == '=' &&
+        same_load_bytes(line, place.raw_name, n)) {
+      ++parser->place;
+      std::string_view value = load_value(parser, line + n + 1, place.is_comment);
+      return put_tab_cell_bynum(table, place.column, parser->row, value);
+    }
+  }
+  int result = put_load_info(parser, table, LOAD_ROW);
+  ++parser->place;
+  return result;
 }
 
 // Ends a COMMENT value at its section's closing line: the lines gathered
@@ -262,15 +264,17 @@ bool parse_load_file(LoadParser* parser, Table* table) {
   if (end_load_comment(parser, table, LOAD_HEADER) < 0) return false;
 
   parser->row = 0;
+  parser->place = 0;
   for (int token = which_load_token(parser); token != TOK_ENDFILE;
        token = which_load_token(parser)) {
     if (token == TOK_BLANK || token == TOK_REMARK) continue;
     if (token == TOK_ENDROW) {
       if (end_load_comment(parser, table, LOAD_ROW) < 0) return false;
       ++parser->row;
+      parser->place = 0;
       continue;
     }
-    if (token != TOK_DATA || put_load_info(parser, table, LOAD_ROW) < 0) return false;
+    if (token != TOK_DATA || put_load_cell(parser, table) < 0) return false;
   }
   // "ENDFILE" ends a row comment as "ENDROW" does.
   if (end_load_comment(parser, table, LOAD_ROW) < 0) return false;
@@ -283,14 +287,13 @@ bool parse_load_file(LoadParser* parser, Table* table) {
 }  // namespace
 
 Table* read_loadfile(const char* path) {
-  LoadParser* parser = init_load_parser(path);
-  if (parser == nullptr) return nullptr;
+  LoadParserPtr parser = init_load_parser(path);
+  if (!parser) return nullptr;
   TablePtr table(create_table());
-  if (!parse_load_file(parser, table.get())) {
-    error_load_parser(parser);
+  if (!parse_load_file(parser.get(), table.get())) {
+    error_load_parser(parser.get());
     return nullptr;
   }
-  free_load_parser(parser);
   return table.release();
 }
 

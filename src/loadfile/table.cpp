@@ -162,9 +162,7 @@ const char* cell_text(Table* table, int row, int c) {
 bool create_row(Table* table, int row) {
   if (cell_entry(table, row, table->ncol - 1) >= INT_MAX) return false;
   int first = static_cast<int>(cell_entry(table, row, 0));
-  for (int i = 0; i < table->ncol; ++i) {
-    if (copy_text(table->cells, kEmptyCell, first + i) < 0) return false;
-  }
+  if (share_text(table->cells, kEmptyCell, first, table->ncol) < 0) return false;
   table->nrow = row + 1;
   return true;
 }
@@ -268,6 +266,11 @@ int put_tab_cell(Table* table, std::string_view name, int row, std::string_view 
     if (c < 0) return -1;
   }
   // A column created above stays even when the row proves out of range.
+  return put_tab_cell_bynum(table, c, row, value);
+}
+
+int put_tab_cell_bynum(Table* table, int c, int row, std::string_view value) {
+  if (c < 0 || c >= table->ncol) return fail(kNoColumn);
   if (row < 0 || row > table->nrow) return fail(kNoNewRow);
   bool created = row == table->nrow;
   if (created && !create_row(table, row)) return fail(kExhausted);

@@ -24,7 +24,19 @@ int fail(TextMessage m) {
 
 int store(TextList& list, std::string_view s) {
   if (s.size() > INT_MAX) return -1;
-  return put_char_buf(list.chars, s.data(), static_cast<int>(s.size()));
+  int length = static_cast<int>(s.size());
+  CharBuf& chars = list.chars;
+  // Text goes in one string at a time, millions of them for a large table:
+  // while it fits within `capacity` it is copied here, and only growth goes
+  // through put_char_buf.
+  if (chars.data != nullptr && length < chars.capacity - chars.used) {
+    int offset = chars.used;
+    if (length > 0) std::memmove(chars.data + offset, s.data(), s.size());
+    chars.data[offset + length] = '\0';
+    chars.used = offset + length + 1;
+    return offset;
+  }
+  return put_char_buf(chars, s.data(), length);
 }
 
 }  // namespace
@@ -87,6 +99,29 @@ int copy_text(TextList& list, int from, int to) {
   } else {
     list.offsets.data[to] = offset;
   }
+  return to;
+}
+
+int share_text(TextList& list, int from, int to, int n) {
+  if (from < 0 || from >= list.count) return fail(kOutOfBounds);
+  if (to < 0 || to > list.count || n < 0) return fail(kOutOfBounds);
+  if (static_cast<long long>(to) + n > INT_MAX) return fail(kExhausted);
+  if (n == 0) return to;
+  IntBuf& offsets = list.offsets;
+  int offset = offsets.data[from];
+  if (top_char_buf(list.chars, offset) >= 0) list.tail_shared = true;
+  int stop = to + n;
+  int i = to;
+  for (; i < stop && i < list.count; ++i) offsets.data[i] = offset;
+  for (; i < stop; ++i) {
+    if (offsets.used < offsets.capacity) {
+      offsets.data[offsets.used++] = offset;
+    } else if (put_int_buf(offsets, offset) < 0) {
+      list.count = offsets.used;
+      return fail(kExhausted);
+    }
+  }
+  list.count = offsets.used;
   return to;
 }
 

@@ -101,6 +101,58 @@ TEST_F(ReadLoadfile, LargeFileReadsWholeAndCountsLines) {
             "Syntax error in loadile at line " + std::to_string(3 * kRows + 200004));
 }
 
+// Rows that name their columns the same way in the same order go the quick
+// way; every other spelling, order and near miss must come out the same as
+// a name read afresh.
+TEST_F(ReadLoadfile, RowsNameTheirColumnsInAnyWay) {
+  TablePtr t = read_text(
+      "ENDHEADER\n"
+      "A = 1\nAB = 2\nB = 3\nA B = 4\nCOMMENT = c0\nENDROW\n"
+      "A = 5\nAB = 6\nB = 7\nA B = 8\nCOMMENT = c1\nmore\nENDROW\n"
+      " a= 9\nA  B = x\nB=  10  \nab = 11\nENDROW\n"
+      "AB = 12\nA = 13\nA = 14\nA=B = 15\nCOMMENT=\nENDROW\n"
+      "A = 16\nAB = 17\nB = 18\nENDFILE\n");
+  ASSERT_TRUE(t) << lod_error;
+  EXPECT_EQ(dump_table(t.get()),
+            "| A | AB | B | A B | COMMENT |\n"
+            "| 1 | 2 | 3 | 4 |  c0\n |\n"
+            "| 5 | 6 | 7 | 8 |  c1\nmore\n |\n"
+            "| 9 | 11 | 10 | x |  |\n"
+            "| B = 15 | 12 |  |  | \n |\n"
+            "| 16 | 17 | 18 |  |  |\n");
+}
+
+// The file is read in blocks of 128 KiB: a bad line is found at its own line
+// wherever it stands against the end of the first block.
+TEST_F(ReadLoadfile, BadLinesAroundTheEndOfABlock) {
+  using namespace std::string_literals;
+  constexpr int kBlock = 128 * 1024;
+  for (int start = kBlock - 90; start <= kBlock + 90; start += 6) {
+    SCOPED_TRACE(start);
+    // Remark lines up to the header's last two lines and the bad line.
+    std::string text;
+    int lines = 0;
+    int rest = start - 16;
+    auto remark = [&](int bytes) {
+      text += "#" + std::string(static_cast<size_t>(bytes - 2), '-') + "\n";
+      rest -= bytes;
+      ++lines;
+    };
+    while (rest >= 81) remark(79);
+    if (rest > 79) remark(rest / 2);
+    remark(rest);
+    text += "ENDHEADER\nA = 1\n";
+    ASSERT_EQ(text.size(), static_cast<size_t>(start));
+    const std::string cases[] = {text + "A = " + std::string(75, 'v') + "\nENDFILE\n",
+                                 text + "A = x\0y\nENDFILE\n"s, text + "ENDFILE"};
+    for (const std::string& bad : cases) {
+      EXPECT_FALSE(read_text(bad));
+      EXPECT_EQ(std::string(lod_error),
+                "Syntax error in loadile at line " + std::to_string(lines + 3));
+    }
+  }
+}
+
 struct Refused {
   const char* what;
   std::string text;

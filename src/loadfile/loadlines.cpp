@@ -1,0 +1,173 @@
+// The load file reader's input. The file is read in blocks of 128 KiB,
+// small enough to stay in the processor's cache while they are parsed, and
+// each line is found with one search for its newline; the line is then
+// classified, cut and cleaned where it stands. The result is the same as
+// reading line by line through a buffer of 80 (at most 79 bytes per read,
+// stopping after the newline): a read that ends without a newline, because
+// the line is too long, holds a NUL or is the unterminated last one, is a
+// bad line, and a bad line always ends the read.
+
+#include "loadlines.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "buffer.h"
+#include "lodstring.h"
+
+namespace {
+
+constexpr std::size_t kBlockSize = 1 << 17;
+constexpr std::size_t kLineRead = kLoadLineRead;
+
+// Reads more of the file into the block. What is left unread is a line
+// without its newline yet, shorter than kLineRead; it moves to the front
+// first. One read per call, so that a pipe hands over what it has.
+void fill_load_block(LoadBlock& block) {
+  char* data = block.data.get();
+  if (block.start > 0) {
+    std::size_t rest = block.end - block.start;
+    std::memmove(data, data + block.start, rest);
+    block.nul -= block.start;
+    block.end = rest;
+    block.start = 0;
+  }
+  for (;;) {
+    ssize_t got = read(block.fd, data + block.end, kBlockSize - block.end);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      // A failed read ends the input as the end of the file does; the reader
+      // then takes it for a bad line, so no state accepts a file cut short.
+      block.at_end = true;
+      block.read_failed = got < 0;
+      return;
+    }
+    std::size_t from = block.end;
+    block.end += static_cast<std::size_t>(got);
+    // A search may run past the bytes read; it then sees bytes of known value.
+    std::memset(data + block.end, 0, kLoadSlack);
+    // Only the first NUL matters: the line holding it is bad and the last.
+    if (block.nul == from) {
+      const void* nul = std::memchr(data + from, '\0', static_cast<std::size_t>(got));
+      block.nul = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - data)
+                                 : block.end;
+    }
+    return;
+  }
+}
+
+// The first place in [in, end) from which cleaning has to move bytes: a
+// blank other than a space, or the second of two blanks. `in` and end[-1]
+// are printing bytes.
+char* first_unclean(char* in, char* end) {
+#if defined(__SSE2__)
+  const __m128i blank_below = _mm_set1_epi8(33);  // signed: bytes 128 to 255 too
+  const __m128i space = _mm_set1_epi8(' ');
+  unsigned before = 0;  // whether the byte before the 16 is blank
+  for (char* at = in; at < end; at += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    auto blank = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(bytes, blank_below)));
+    auto spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, space)));
+    unsigned unclean = (blank & ~spaces) | (blank & ((blank << 1) | before));
+    if (end - at < 16) unclean &= (1u << (end - at)) - 1;
+    if (unclean != 0) {
+      char* found = at + __builtin_ctz(unclean);
+      return found > in ? found - 1 : found;  // the run may start one before
+    }
+    before = (blank >> 15) & 1;
+  }
+  return end;
+#else
+  return in;
+#endif
+}
+
+// The cleaning loop; kUpper folds letters in the same pass.
+template <bool kUpper>
+std::string_view clean_text(char* text, int length) {
+  char* in = text;
+  char* end = text + length;
+  while (in < end && is_blank_byte(*in)) ++in;
+  while (end > in && is_blank_byte(end[-1])) --end;
+  char* first = in;
+  // Most text is clean already: a lone space between printing bytes stays
+  // where it stands, and nothing needs moving until a longer run of blanks
+  // or another blank byte turns up.
+  if (!kUpper && in < end) in = first_unclean(in, end);
+  for (; in < end; ++in) {
+    char c = *in;
+    if (is_blank_byte(c)) {
+      if (c != ' ' || is_blank_byte(in[1])) break;  // in[1] exists: end[-1] is printing
+    } else if (kUpper && c >= 'a' && c <= 'z') {
+      *in = static_cast<char>(c - 'a' + 'A');
+    }
+  }
+  char* out = in;
+  while (in < end) {
+    char c = *in++;
+    if (is_blank_byte(c)) {
+      while (is_blank_byte(*in)) ++in;  // stops at the latest at end[-1]
+      c = ' ';
+    } else if (kUpper && c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    }
+    *out++ = c;
+  }
+  return {first, static_cast<std::size_t>(out - first)};
+}
+
+}  // namespace
+
+LoadBlock::~LoadBlock() {
+  if (fd >= 0) close(fd);
+}
+
+bool open_load_block(LoadBlock& block, const char* path) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // A directory opens, but it is no file to read a table from.
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    fd = -1;
+  }
+  if (fd < 0) return false;
+  block.fd = fd;
+  block.data.reset(new (std::nothrow) char[kBlockSize + kLoadSlack]);
+  if (!block.data) out_of_memory();
+  block.start = block.end = block.nul = 0;
+  block.at_end = block.read_failed = false;
+  std::memset(block.data.get(), 0, kLoadSlack);
+  return true;
+}
+
+LoadLineKind next_load_line_filling(LoadBlock& block, char** line, int* length) {
+  for (;;) {
+    char* from = block.data.get() + block.start;
+    std::size_t avail = block.end - block.start;
+    int reach = avail < kLineRead ? static_cast<int>(avail) : static_cast<int>(kLineRead);
+    int newline = find_load_newline(from, reach);
+    if (newline >= 0) {
+      block.start += static_cast<std::size_t>(newline) + 1;
+      if (block.nul < block.start) return LINE_BAD;  // a NUL ended the line before its newline
+      *line = from;
+      *length = newline + 1;
+      return LINE_READ;
+    }
+    // No newline within reach of one read: too long, or cut off at the end.
+    if (avail >= kLineRead || (block.at_end && avail > 0)) {
+      block.start = block.end;
+      return LINE_BAD;
+    }
+    if (block.at_end) return LINE_NONE;
+    fill_load_block(block);
+  }
+}
+
+std::string_view clean_load_text(char* text, int length, bool upper) {
+  return upper ? clean_text<true>(text, length) : clean_text<false>(text, length);
+}

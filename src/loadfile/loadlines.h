@@ -1,0 +1,113 @@
+// The load file reader's input: the file read in large blocks and cut into
+// lines in place, and the one-pass cleaning of names and values. Private to
+// the load file library.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// The input of one read. Lines are handed out where they stand in `data`,
+// so that they can be cut and cleaned in place without a copy; a line stays
+// valid until the next one is asked for.
+struct LoadBlock {
+  int fd = -1;
+  std::unique_ptr<char[]> data;
+  std::size_t start = 0;  // first byte not yet handed out as a line
+  std::size_t end = 0;    // end of the bytes read
+  std::size_t nul = 0;    // first NUL byte at or after `start`, or `end` if none
+  bool at_end = false;    // no more bytes will come
+  bool read_failed = false;
+
+  LoadBlock() = default;
+  LoadBlock(const LoadBlock&) = delete;
+  LoadBlock& operator=(const LoadBlock&) = delete;
+  ~LoadBlock();
+};
+
+enum LoadLineKind {
+  LINE_READ,  // a line with its newline, at most kLoadLineMax bytes before it
+  LINE_BAD,   // a line too long, holding a NUL, or cut off by the end of the file
+  LINE_NONE,  // nothing left: the end of the file, or a failed read
+};
+
+// Bytes a line may hold before its newline.
+constexpr int kLoadLineMax = 78;
+
+// Bytes that may be read past the end of a line in the block, or past the
+// end of a name given to same_load_bytes: searches look at 16 at a time.
+constexpr int kLoadSlack = 16;
+
+// Opens `path` for reading; false when it cannot be opened or is a directory.
+bool open_load_block(LoadBlock& block, const char* path);
+
+// Bytes of a line with its newline at most: what one read takes.
+constexpr int kLoadLineRead = kLoadLineMax + 1;
+
+// Where the first newline stands in from[0, reach), or -1; from[0, reach +
+// kLoadSlack) must be readable.
+inline int find_load_newline(const char* from, int reach) {
+#if defined(__SSE2__)
+  const __m128i newline = _mm_set1_epi8('\n');
+  for (int i = 0; i < reach; i += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+    unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline)));
+    if (reach - i < 16) hits &= (1u << (reach - i)) - 1;
+    if (hits != 0) return i + __builtin_ctz(hits);
+  }
+  return -1;
+#else
+  const void* found = std::memchr(from, '\n', static_cast<std::size_t>(reach));
+  return found != nullptr ? static_cast<int>(static_cast<const char*>(found) - from) : -1;
+#endif
+}
+
+// next_load_line when the block may hold less than one read's worth.
+LoadLineKind next_load_line_filling(LoadBlock& block, char** line, int* length);
+
+// Cuts the next line. For LINE_READ, *line points at its first byte and
+// *length counts its bytes with the newline, which is (*line)[*length - 1].
+inline LoadLineKind next_load_line(LoadBlock& block, char** line, int* length) {
+  if (block.end - block.start >= static_cast<std::size_t>(kLoadLineRead)) {
+    char* from = block.data.get() + block.start;
+    int newline = find_load_newline(from, kLoadLineRead);
+    if (newline < 0) {
+      block.start = block.end;
+      return LINE_BAD;  // no newline within reach of one read
+    }
+    block.start += static_cast<std::size_t>(newline) + 1;
+    if (block.nul < block.start) return LINE_BAD;  // a NUL ended the line before its newline
+    *line = from;
+    *length = newline + 1;
+    return LINE_READ;
+  }
+  return next_load_line_filling(block, line, length);
+}
+
+// Cleans text[0, length) in place, as strclean does on a string: blank bytes
+// at either end dropped, every inner run of them made one space. With
+// `upper`, letters are upper-cased in the same pass, as strucase does.
+// Returns the cleaned text, which lies within text[0, length).
+std::string_view clean_load_text(char* text, int length, bool upper);
+
+// Whether a[0, n) and b[0, n) hold the same bytes; both may be read up to
+// kLoadSlack bytes further.
+inline bool same_load_bytes(const char* a, const char* b, int n) {
+#if defined(__SSE2__)
+  for (int i = 0; i < n; i += 16) {
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    unsigned differ = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFF;
+    if (n - i < 16) differ &= (1u << (n - i)) - 1;
+    if (differ != 0) return false;
+  }
+  return true;
+#else
+  return std::memcmp(a, b, static_cast<std::size_t>(n)) == 0;
+#endif
+}
