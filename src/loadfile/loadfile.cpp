@@ -18,8 +18,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -121,20 +123,27 @@ void error_load_parser(LoadParser* parser) {
   lod_error = syntax_message;
 }
 
+// Whether text[0, 6 to 9) is `word` in any mix of cases. Every byte of the
+// words is a letter, and a byte with 0x20 set is the word's lower-case
+// letter only if it was that letter in either case.
 bool is_closing_word(const char* text, std::string_view word) {
-  for (size_t i = 0; i < word.size(); ++i) {
-    char c = text[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != word[i]) return false;
-  }
-  return true;
+  size_t head = std::min<size_t>(word.size(), 8);
+  std::uint64_t got = 0;
+  std::uint64_t want = 0;
+  std::uint64_t lower = 0;
+  std::memcpy(&got, text, head);
+  std::memcpy(&want, word.data(), head);
+  std::memset(&lower, 0x20, head);
+  if ((got | lower) != (want | lower)) return false;
+  // "ENDHEADER" has a ninth letter.
+  return word.size() < 9 || (text[8] | 0x20) == (word[8] | 0x20);
 }
 
 // The closing line a line of `length` bytes (newline included) is, or
 // TOK_DATA. Closing words are matched from the line's first byte, so an
 // indented one is data; only trailing blanks are cut.
 int closing_token(const char* line, int length) {
-  if (line[0] != 'E' && line[0] != 'e') return TOK_DATA;  // every word starts so
+  if ((line[0] | 0x20) != 'e') return TOK_DATA;  // every word starts so
   int words = length - 1;
   while (words > 0 && is_blank_byte(line[words - 1])) --words;
   if (words == 6 && is_closing_word(line, "ENDROW")) return TOK_ENDROW;

@@ -30,6 +30,7 @@ constexpr std::size_t kLineRead = kLoadLineRead;
 // first. One read per call, so that a pipe hands over what it has.
 void fill_load_block(LoadBlock& block) {
   char* data = block.data.get();
+  block.newlines = 0;  // no newline was left, and the bytes move
   if (block.start > 0) {
     std::size_t rest = block.end - block.start;
     std::memmove(data, data + block.start, rest);
@@ -61,44 +62,12 @@ void fill_load_block(LoadBlock& block) {
   }
 }
 
-// The first place in [in, end) from which cleaning has to move bytes: a
-// blank other than a space, or the second of two blanks. `in` and end[-1]
-// are printing bytes.
-char* first_unclean(char* in, char* end) {
-#if defined(__SSE2__)
-  const __m128i blank_below = _mm_set1_epi8(33);  // signed: bytes 128 to 255 too
-  const __m128i space = _mm_set1_epi8(' ');
-  unsigned before = 0;  // whether the byte before the 16 is blank
-  for (char* at = in; at < end; at += 16) {
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    auto blank = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(bytes, blank_below)));
-    auto spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, space)));
-    unsigned unclean = (blank & ~spaces) | (blank & ((blank << 1) | before));
-    if (end - at < 16) unclean &= (1u << (end - at)) - 1;
-    if (unclean != 0) {
-      char* found = at + __builtin_ctz(unclean);
-      return found > in ? found - 1 : found;  // the run may start one before
-    }
-    before = (blank >> 15) & 1;
-  }
-  return end;
-#else
-  return in;
-#endif
-}
-
-// The cleaning loop; kUpper folds letters in the same pass.
+// Cleans [in, end) of text already clean from `first` up to `in`: a lone
+// space between printing bytes stays where it stands, and nothing moves
+// until a longer run of blanks or another blank byte turns up. `first` and
+// end[-1] are printing bytes; kUpper folds letters in the same pass.
 template <bool kUpper>
-std::string_view clean_text(char* text, int length) {
-  char* in = text;
-  char* end = text + length;
-  while (in < end && is_blank_byte(*in)) ++in;
-  while (end > in && is_blank_byte(end[-1])) --end;
-  char* first = in;
-  // Most text is clean already: a lone space between printing bytes stays
-  // where it stands, and nothing needs moving until a longer run of blanks
-  // or another blank byte turns up.
-  if (!kUpper && in < end) in = first_unclean(in, end);
+std::string_view clean_from(char* first, char* in, char* end) {
   for (; in < end; ++in) {
     char c = *in;
     if (is_blank_byte(c)) {
@@ -119,6 +88,49 @@ std::string_view clean_text(char* text, int length) {
     *out++ = c;
   }
   return {first, static_cast<std::size_t>(out - first)};
+}
+
+#if defined(__SSE2__)
+// Cleans a value of at most 64 bytes from where its blank bytes and spaces
+// stand, found 16 bytes at a time: they tell where it starts and ends and
+// whether anything has to move. Up to 15 bytes past the value are read.
+std::string_view clean_value(char* text, int length) {
+  const __m128i blank_below = _mm_set1_epi8(33);  // signed: bytes 128 to 255 too
+  const __m128i space = _mm_set1_epi8(' ');
+  std::uint64_t blank = 0;
+  std::uint64_t spaces = 0;
+  for (int i = 0; i < length; i += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    auto b = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(bytes, blank_below)));
+    auto s = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, space)));
+    blank |= static_cast<std::uint64_t>(b) << i;
+    spaces |= static_cast<std::uint64_t>(s) << i;
+  }
+  std::uint64_t valid = length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
+  std::uint64_t printing = ~blank & valid;
+  if (printing == 0) return {text, 0};
+  int first = __builtin_ctzll(printing);
+  int last = 63 - __builtin_clzll(printing);
+  // Within the value: blanks other than a space, and the second of two
+  // blanks, are what has to move.
+  std::uint64_t inside = (std::uint64_t{1} << last) - (std::uint64_t{1} << first);
+  std::uint64_t unclean = ((blank & ~spaces) | (blank & (blank << 1))) & inside;
+  if (unclean == 0) return {text + first, static_cast<std::size_t>(last - first + 1)};
+  // The run of blanks may start one byte before; `first` is printing.
+  return clean_from<false>(text + first, text + __builtin_ctzll(unclean) - 1, text + last + 1);
+}
+#endif
+
+template <bool kUpper>
+std::string_view clean_text(char* text, int length) {
+#if defined(__SSE2__)
+  if (!kUpper && length <= 64) return clean_value(text, length);
+#endif
+  char* in = text;
+  char* end = text + length;
+  while (in < end && is_blank_byte(*in)) ++in;
+  while (end > in && is_blank_byte(end[-1])) --end;
+  return clean_from<kUpper>(in, in, end);
 }
 
 }  // namespace
@@ -150,7 +162,19 @@ LoadLineKind next_load_line_filling(LoadBlock& block, char** line, int* length) 
     char* from = block.data.get() + block.start;
     std::size_t avail = block.end - block.start;
     int reach = avail < kLineRead ? static_cast<int>(avail) : static_cast<int>(kLineRead);
-    int newline = find_load_newline(from, reach);
+    // The newlines of the next 64 bytes, as far as they are read; past them a
+    // line may still end within reach.
+    block.window = block.start;
+    block.newlines = load_newline_bits(from);
+    if (reach < 64) block.newlines &= (std::uint64_t{1} << reach) - 1;
+    int newline = -1;
+    if (block.newlines != 0) {
+      newline = __builtin_ctzll(block.newlines);
+      block.newlines &= block.newlines - 1;
+    } else if (reach > 64) {
+      newline = find_load_newline(from + 64, reach - 64);
+      if (newline >= 0) newline += 64;
+    }
     if (newline >= 0) {
       block.start += static_cast<std::size_t>(newline) + 1;
       if (block.nul < block.start) return LINE_BAD;  // a NUL ended the line before its newline

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -21,7 +22,12 @@ struct LoadBlock {
   std::size_t start = 0;  // first byte not yet handed out as a line
   std::size_t end = 0;    // end of the bytes read
   std::size_t nul = 0;    // first NUL byte at or after `start`, or `end` if none
-  bool at_end = false;    // no more bytes will come
+  // The newlines among the 64 bytes from `window`, one bit each, those
+  // before `start` or past `end` cleared. Windows follow one another, so
+  // that every byte is searched once, not once per line.
+  std::uint64_t newlines = 0;
+  std::size_t window = 0;
+  bool at_end = false;  // no more bytes will come
   bool read_failed = false;
 
   LoadBlock() = default;
@@ -39,9 +45,10 @@ enum LoadLineKind {
 // Bytes a line may hold before its newline.
 constexpr int kLoadLineMax = 78;
 
-// Bytes that may be read past the end of a line in the block, or past the
-// end of a name given to same_load_bytes: searches look at 16 at a time.
-constexpr int kLoadSlack = 16;
+// Bytes that may be read past the end of the bytes in the block, or past
+// the end of a name given to same_load_bytes: searches look at 16 or 64
+// bytes at a time.
+constexpr int kLoadSlack = 64;
 
 // Opens `path` for reading; false when it cannot be opened or is a directory.
 bool open_load_block(LoadBlock& block, const char* path);
@@ -67,32 +74,60 @@ inline int find_load_newline(const char* from, int reach) {
 #endif
 }
 
-// next_load_line when the block may hold less than one read's worth.
+// The newlines among the 64 bytes from `from`, one bit each.
+inline std::uint64_t load_newline_bits(const char* from) {
+#if defined(__SSE2__)
+  const __m128i newline = _mm_set1_epi8('\n');
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 64; i += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+    auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline)));
+    bits |= static_cast<std::uint64_t>(hits) << i;
+  }
+  return bits;
+#else
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 64; ++i) bits |= static_cast<std::uint64_t>(from[i] == '\n') << i;
+  return bits;
+#endif
+}
+
+// next_load_line near the end of the bytes read, or for a long line.
 LoadLineKind next_load_line_filling(LoadBlock& block, char** line, int* length);
 
 // Cuts the next line. For LINE_READ, *line points at its first byte and
 // *length counts its bytes with the newline, which is (*line)[*length - 1].
 inline LoadLineKind next_load_line(LoadBlock& block, char** line, int* length) {
-  if (block.end - block.start >= static_cast<std::size_t>(kLoadLineRead)) {
-    char* from = block.data.get() + block.start;
-    int newline = find_load_newline(from, kLoadLineRead);
-    if (newline < 0) {
-      block.start = block.end;
-      return LINE_BAD;  // no newline within reach of one read
-    }
-    block.start += static_cast<std::size_t>(newline) + 1;
-    if (block.nul < block.start) return LINE_BAD;  // a NUL ended the line before its newline
-    *line = from;
-    *length = newline + 1;
-    return LINE_READ;
+  char* data = block.data.get();
+  if (block.newlines == 0) {
+    // Every newline of the window is taken: the next 64 bytes, or those
+    // from `start` when a long line ended past the window.
+    std::size_t next = block.window + 64;
+    if (next < block.start) next = block.start;
+    if (next + 64 > block.end) return next_load_line_filling(block, line, length);
+    block.window = next;
+    block.newlines = load_newline_bits(data + next);
+    if (block.newlines == 0) return next_load_line_filling(block, line, length);
   }
-  return next_load_line_filling(block, line, length);
+  std::size_t newline = block.window + static_cast<std::size_t>(__builtin_ctzll(block.newlines));
+  std::size_t take = newline + 1 - block.start;
+  if (take > static_cast<std::size_t>(kLoadLineRead)) {
+    return next_load_line_filling(block, line, length);  // too long
+  }
+  block.newlines &= block.newlines - 1;
+  char* from = data + block.start;
+  block.start = newline + 1;
+  if (block.nul < block.start) return LINE_BAD;  // a NUL ended the line before its newline
+  *line = from;
+  *length = static_cast<int>(take);
+  return LINE_READ;
 }
 
 // Cleans text[0, length) in place, as strclean does on a string: blank bytes
 // at either end dropped, every inner run of them made one space. With
 // `upper`, letters are upper-cased in the same pass, as strucase does.
-// Returns the cleaned text, which lies within text[0, length).
+// Returns the cleaned text, which lies within text[0, length). Up to
+// kLoadSlack bytes past the text may be read.
 std::string_view clean_load_text(char* text, int length, bool upper);
 
 // Whether a[0, n) and b[0, n) hold the same bytes; both may be read up to

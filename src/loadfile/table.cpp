@@ -176,6 +176,17 @@ int create_column(Table* table, std::string_view name) {
   return c;
 }
 
+// put_tab_cell_bynum for row `nrow`, which it creates; kept apart, as it
+// comes once a row.
+[[gnu::noinline]] int put_new_row_cell(Table* table, int c, int row, std::string_view value) {
+  if (!create_row(table, row)) return fail(kExhausted);
+  if (put_text(table->cells, existing_cell(table, row, c), value) < 0) {
+    table->nrow = row;
+    return fail(kExhausted);
+  }
+  return 0;
+}
+
 }  // namespace
 
 Table::Table() : index(new (std::nothrow) TableIndex) {
@@ -272,13 +283,8 @@ int put_tab_cell(Table* table, std::string_view name, int row, std::string_view 
 int put_tab_cell_bynum(Table* table, int c, int row, std::string_view value) {
   if (c < 0 || c >= table->ncol) return fail(kNoColumn);
   if (row < 0 || row > table->nrow) return fail(kNoNewRow);
-  bool created = row == table->nrow;
-  if (created && !create_row(table, row)) return fail(kExhausted);
-  if (put_text(table->cells, existing_cell(table, row, c), value) < 0) {
-    if (created) table->nrow = row;
-    return fail(kExhausted);
-  }
-  return 0;
+  if (row == table->nrow) return put_new_row_cell(table, c, row, value);
+  return put_text(table->cells, existing_cell(table, row, c), value) < 0 ? fail(kExhausted) : 0;
 }
 
 int cat_tab_cell(Table* table, std::string_view name, int row, std::string_view text) {
