@@ -152,16 +152,20 @@ int closing_token(const char* line, int length) {
   return TOK_DATA;
 }
 
-// Reads the next line and tells what kind of line it is.
-int which_load_token(LoadParser* parser) {
+// Reads the next line: TOK_DATA when a whole line was read, to be told
+// apart by classify_load_line, else TOK_EOF or TOK_BADLINE.
+int read_load_line(LoadParser* parser) {
   LoadLineKind kind = next_load_line(parser->file, &parser->line, &parser->length);
   if (kind == LINE_NONE) {
     return parser->token = parser->file.read_failed ? TOK_BADLINE : TOK_EOF;
   }
   if (parser->lineno == INT_MAX) return parser->token = TOK_BADLINE;  // no line number left
   ++parser->lineno;
-  if (kind == LINE_BAD) return parser->token = TOK_BADLINE;
+  return parser->token = kind == LINE_BAD ? TOK_BADLINE : TOK_DATA;
+}
 
+// Tells what kind of line the whole line just read is.
+int classify_load_line(LoadParser* parser) {
   const char* line = parser->line;
   int length = parser->length;
   if (!parser->in_comment) {
@@ -171,6 +175,12 @@ int which_load_token(LoadParser* parser) {
     if (line[first] == '#') return parser->token = TOK_REMARK;
   }
   return parser->token = closing_token(line, length);
+}
+
+// Reads the next line and tells what kind of line it is.
+int which_load_token(LoadParser* parser) {
+  int token = read_load_line(parser);
+  return token == TOK_DATA ? classify_load_line(parser) : token;
 }
 
 // Stores a cleaned name's value: a COMMENT value raw, newline and all, and
@@ -218,24 +228,30 @@ int put_load_info(LoadParser* parser, Table* table, int section) {
   return result;
 }
 
-// Stores a data line of a row (or a comment line): through the column that
-// the same line of the rows before went to when it names that column the
-// same way, else as put_load_info does.
+// Stores the whole line just read as a cell of the current row when it
+// names its column as the same line of the rows before did, byte for byte
+// up to an `=`: that `=` is the line's first, the name the same, and so is
+// the column, and such a line can only be a data line. Returns 1 when
+// stored, 0 when the line is to be classified, -1 for a cell the Table
+// refuses.
+int put_known_cell(LoadParser* parser, Table* table) {
+  if (parser->in_comment || static_cast<size_t>(parser->place) >= parser->places.size()) return 0;
+  const CellPlace& place = parser->places[parser->place];
+  int n = place.raw_length;
+  char* line = parser->line;
+  if (place.column < 0 || n >= parser->length - 1 || line[n] != '=' ||
+      !same_load_bytes(line, place.raw_name, n)) {
+    return 0;
+  }
+  ++parser->place;
+  std::string_view value = load_value(parser, line + n + 1, place.is_comment);
+  return put_tab_cell_bynum(table, place.column, parser->row, value) < 0 ? -1 : 1;
+}
+
+// Stores a data line of a row, or a comment line, that put_known_cell did
+// not take.
 int put_load_cell(LoadParser* parser, Table* table) {
   if (parser->in_comment) return put_load_info(parser, table, LOAD_ROW);
-  if (static_cast<size_t>(parser->place) < parser->places.size()) {
-    const CellPlace& place = parser->places[parser->place];
-    int n = place.raw_length;
-    char* line = parser->line;
-    // Bytes equal up to an `=`: that `=` is the line's first, the name the
-    // same, and so is the column.
-    if (place.column >= 0 && n < parser->length - 1 && line[n] == '=' &&
-        same_load_bytes(line, place.raw_name, n)) {
-      ++parser->place;
-      std::string_view value = load_value(parser, line + n + 1, place.is_comment);
-      return put_tab_cell_bynum(table, place.column, parser->row, value);
-    }
-  }
   int result = put_load_info(parser, table, LOAD_ROW);
   ++parser->place;
   return result;
@@ -274,8 +290,15 @@ bool parse_load_file(LoadParser* parser, Table* table) {
 
   parser->row = 0;
   parser->place = 0;
-  for (int token = which_load_token(parser); token != TOK_ENDFILE;
-       token = which_load_token(parser)) {
+  for (;;) {
+    int token = read_load_line(parser);
+    if (token == TOK_DATA) {
+      int known = put_known_cell(parser, table);
+      if (known < 0) return false;
+      if (known > 0) continue;
+      token = classify_load_line(parser);
+    }
+    if (token == TOK_ENDFILE) break;
     if (token == TOK_BLANK || token == TOK_REMARK) continue;
     if (token == TOK_ENDROW) {
       if (end_load_comment(parser, table, LOAD_ROW) < 0) return false;
