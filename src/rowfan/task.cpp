@@ -67,17 +67,19 @@ void task(int nparam, char** param) {
 
   ExpansionRecord record;
   const char* failed = out_name;
-  int status = expand_rows(
-      input.get(), target.get(), action.get(),
-      [&](const std::string_view* cells) {
-        if (put_load_row(writer.get(), cells) < 0) return -1;
-        if (trace && put_trace_row(trace.get(), record) < 0) {
-          failed = trace_name;
-          return -1;
-        }
-        return 0;
-      },
-      check || trace ? &record : nullptr);
+  RowSink sink = [](const std::string_view* cells) { return put_load_row(writer.get(), cells); };
+  if (trace) {
+    sink = [&](const std::string_view* cells) {
+      if (put_load_row(writer.get(), cells) < 0) return -1;
+      if (put_trace_row(trace.get(), record) < 0) {
+        failed = trace_name;
+        return -1;
+      }
+      return 0;
+    };
+  }
+  int status = expand_rows(input.get(), target.get(), action.get(), sink,
+                           check || trace ? &record : nullptr);
   if (status < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", failed);
   // Both files are written out before either is put in place, so that a
   // failure to write leaves neither.

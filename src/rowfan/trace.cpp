@@ -1,7 +1,9 @@
 // The trace writer. Lines are gathered in a buffer and written with write(2)
 // to the output file's descriptor in large blocks, so a trace costs little
 // beside the output it describes; the output file module decides where the
-// bytes go and puts the finished file in place.
+// bytes go and puts the finished file in place. Consecutive output rows
+// mostly share their input row and rules, so the part of a line after its
+// number is made once and reused while they stay the same.
 
 #include "trace.h"
 
@@ -30,6 +32,11 @@ struct TraceWriter {
   std::vector<std::string> line_text;  // by rule number: its rule-file line
   std::unique_ptr<char[]> buffer;
   size_t used = 0;
+
+  // The last line's part after its number, and what it was made from.
+  std::string tail;
+  int tail_row = -1;
+  std::vector<int> tail_chain;
 };
 
 namespace {
@@ -85,23 +92,43 @@ TraceWriter* open_trace(const char* path, const std::vector<int>& rule_lines) {
   return trace.release();
 }
 
-int put_trace_row(TraceWriter* trace, const ExpansionRecord& record) {
-  emit_number(trace, record.rows);
-  emit(trace, "\t");
-  emit_number(trace, record.input_row + 1);
-  emit(trace, "\t");
+namespace {
+
+// "<TAB>input row<TAB>rule lines<NEWLINE>" for the row `record` describes.
+void make_tail(TraceWriter* trace, const ExpansionRecord& record) {
+  std::string& tail = trace->tail;
+  tail = '\t';
+  tail += std::to_string(record.input_row + 1LL);
+  tail += '\t';
   const int nrule = static_cast<int>(trace->line_text.size());
   for (size_t i = 0; i < record.chain.size(); i++) {
-    if (i > 0) emit(trace, " ");
+    if (i > 0) tail += ' ';
     int rule = record.chain[i];
     // Rules that did not come from a rule file are named by number, from 1.
-    if (rule >= 0 && rule < nrule) {
-      emit(trace, trace->line_text[rule]);
-    } else {
-      emit_number(trace, rule + 1LL);
-    }
+    tail += rule >= 0 && rule < nrule ? trace->line_text[rule] : std::to_string(rule + 1LL);
   }
-  emit(trace, "\n");
+  tail += '\n';
+  trace->tail_row = record.input_row;
+  trace->tail_chain = record.chain;
+}
+
+}  // namespace
+
+int put_trace_row(TraceWriter* trace, const ExpansionRecord& record) {
+  if (record.input_row != trace->tail_row || record.chain != trace->tail_chain) {
+    make_tail(trace, record);
+  }
+  constexpr size_t kNumberMax = 20;
+  if (kNumberMax + trace->tail.size() <= kTraceBlock - trace->used) {
+    // The common case: straight into the buffer.
+    char* at = trace->buffer.get() + trace->used;
+    char* end = std::to_chars(at, at + kNumberMax, record.rows).ptr;
+    std::memcpy(end, trace->tail.data(), trace->tail.size());
+    trace->used = static_cast<size_t>(end - trace->buffer.get()) + trace->tail.size();
+  } else {
+    emit_number(trace, record.rows);
+    emit(trace, trace->tail);
+  }
   return trace->failed ? -1 : 0;
 }
 
