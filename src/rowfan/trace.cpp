@@ -78,22 +78,6 @@ void emit_number(TraceWriter* trace, long long n) {
   emit(trace, std::string_view(text, end - text));
 }
 
-}  // namespace
-
-TraceWriter* open_trace(const char* path, const std::vector<int>& rule_lines) {
-  TraceWriterPtr trace(new TraceWriter);
-  trace->output.reset(open_output_file(path));
-  if (!trace->output) return nullptr;
-  trace->buffer.reset(new char[kTraceBlock]);
-  trace->line_text.reserve(rule_lines.size());
-  for (int line : rule_lines) trace->line_text.push_back(std::to_string(line));
-  emit(trace.get(), col_expansion_number);
-  emit(trace.get(), "\tINPUT_ROW\tRULE_LINES\n");
-  return trace.release();
-}
-
-namespace {
-
 // "<TAB>input row<TAB>rule lines<NEWLINE>" for the row `record` describes.
 void make_tail(TraceWriter* trace, const ExpansionRecord& record) {
   std::string& tail = trace->tail;
@@ -113,6 +97,18 @@ void make_tail(TraceWriter* trace, const ExpansionRecord& record) {
 }
 
 }  // namespace
+
+TraceWriter* open_trace(const char* path, const std::vector<int>& rule_lines) {
+  TraceWriterPtr trace(new TraceWriter);
+  trace->output.reset(open_output_file(path));
+  if (!trace->output) return nullptr;
+  trace->buffer.reset(new char[kTraceBlock]);
+  trace->line_text.reserve(rule_lines.size());
+  for (int line : rule_lines) trace->line_text.push_back(std::to_string(line));
+  emit(trace.get(), col_expansion_number);
+  emit(trace.get(), "\tINPUT_ROW\tRULE_LINES\n");
+  return trace.release();
+}
 
 int put_trace_row(TraceWriter* trace, const ExpansionRecord& record) {
   if (record.input_row != trace->tail_row || record.chain != trace->tail_chain) {
