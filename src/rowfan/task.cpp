@@ -54,16 +54,16 @@ void task(int nparam, char** param) {
   // Rows are written as they are produced, so the output never has to be
   // held in memory whole. Until it is closed, the writer removes what it
   // wrote when the run ends early: an error report ends the process, and
-  // with it the writer goes.
-  static LoadWriterPtr writer;
-  writer.reset(open_load_writer(out_name, output.get()));
-  if (!writer) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
-  // The trace goes the same way.
+  // with it the writer goes. The trace goes the same way. It is opened
+  // first: an interrupt removes the temporary file opened last.
   static TraceWriterPtr trace;
   if (*trace_name != '\0') {
     trace.reset(open_trace(trace_name, xrule_line));
     if (!trace) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
   }
+  static LoadWriterPtr writer;
+  writer.reset(open_load_writer(out_name, output.get()));
+  if (!writer) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
 
   ExpansionRecord record;
   const char* failed = out_name;

@@ -2,36 +2,27 @@
 // the trace file's lines, and that neither changes the run's own result.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "e2e/tool.h"
-
-namespace fs = std::filesystem;
+#include "support/scratch.h"
+#include "support/tool.h"
 
 namespace {
 
-using namespace tool;
+using vela_test::Outcome;
 
 class Findings : public testing::Test {
  protected:
-  void SetUp() override {
-    dir_ =
-        fs::temp_directory_path() / ("rowfan-findings-" + std::to_string(getpid()) + "-" +
-                                     testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+  void file(const std::string& name, const std::string& text) { scratch_.write(name, text); }
+  Outcome run(const std::vector<std::string>& args) {
+    return vela_test::run_tool(scratch_.path(), args);
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  std::string read(const std::string& name) { return scratch_.read(name); }
+  std::vector<std::string> listing() { return scratch_.listing(); }
 
-  void file(const std::string& name, const std::string& text) { write_file(dir_ / name, text); }
-  Result run(const std::vector<std::string>& args) { return run_tool(dir_, args); }
-  std::string read(const std::string& name) { return read_file(dir_ / name); }
-
-  fs::path dir_;
+  vela_test::ScratchDir scratch_{"rowfan-findings"};
 };
 
 const char* kInput =
@@ -48,8 +39,8 @@ TEST_F(Findings, CheckNamesDroppedAndIdleRulesAndChangesNothingElse) {
        "FILTR = F1 => FILTER = X ;\n"
        "COLOR = RED => DET = Z ;\n"
        "DET = Q => DET = R ;\n");
-  Result plain = run({"in.lod", "plain.lod", "r.rules"});
-  Result checked = run({"in.lod", "out.lod", "r.rules", "check+"});
+  Outcome plain = run({"in.lod", "plain.lod", "r.rules"});
+  Outcome checked = run({"in.lod", "out.lod", "r.rules", "check+"});
   EXPECT_EQ(checked.status, plain.status);
   EXPECT_EQ(read("out.lod"), read("plain.lod"));
   EXPECT_EQ(plain.out, "");
@@ -65,7 +56,7 @@ TEST_F(Findings, CheckNamesDroppedAndIdleRulesAndChangesNothingElse) {
 TEST_F(Findings, DroppedRulesAreReportedBeforeARunThatFails) {
   file("in.lod", kInput);
   file("loop.rules", "DETT = ALL => DET = A ;\nDET = C => DET = D ;\nDET = D => DET = C ;\n");
-  Result r = run({"check+", "in.lod", "out.lod", "loop.rules"});
+  Outcome r = run({"check+", "in.lod", "out.lod", "loop.rules"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out,
             "loop.rules:1: rule dropped: the load file has no column DETT (did you mean DET?)\n"
@@ -82,7 +73,7 @@ TEST_F(Findings, TraceFollowsADeepChainAndLeavesUntouchedRowsBare) {
   file("chain.rules", rules);
   file("in.lod",
        "ENDHEADER\nKIND = FORK\nSTEP = 0\nENDROW\nKIND = PLAIN\nSTEP = X\nENDROW\nENDFILE\n");
-  Result r = run({"in.lod", "out.lod", "chain.rules", "trace=out.tsv"});
+  Outcome r = run({"in.lod", "out.lod", "chain.rules", "trace=out.tsv"});
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out, "");
   std::string chain;
@@ -102,20 +93,20 @@ TEST_F(Findings, AFailedRunLeavesNeitherOutputNorTrace) {
   file("in.lod", kInput);
   file("loop.rules", "DET = ALL => DET = B ;\nDET = B => DET = ALL ;\n");
   file("earlier.tsv", "earlier\n");
-  Result loop = run({"in.lod", "out.lod", "loop.rules", "trace=earlier.tsv"});
+  Outcome loop = run({"in.lod", "out.lod", "loop.rules", "trace=earlier.tsv"});
   EXPECT_EQ(loop.status, 1);
   EXPECT_EQ(read("earlier.tsv"), "earlier\n");
-  EXPECT_EQ(listing(dir_), (std::vector<std::string>{"earlier.tsv", "in.lod", "loop.rules"}));
+  EXPECT_EQ(listing(), (std::vector<std::string>{"earlier.tsv", "in.lod", "loop.rules"}));
 
   // A trace that cannot be written fails the run before it starts.
   file("r.rules", "DET = ALL => DET = A ;\n");
-  Result nowhere = run({"in.lod", "out.lod", "r.rules", "trace=no/such/dir/t.tsv"});
+  Outcome nowhere = run({"in.lod", "out.lod", "r.rules", "trace=no/such/dir/t.tsv"});
   EXPECT_EQ(nowhere.status, 1);
   EXPECT_EQ(nowhere.out, "Cannot write to file (no/such/dir/t.tsv)\n");
-  Result full = run({"in.lod", "out.lod", "r.rules", "trace=/dev/full"});
+  Outcome full = run({"in.lod", "out.lod", "r.rules", "trace=/dev/full"});
   EXPECT_EQ(full.status, 1);
   EXPECT_EQ(full.out, "Cannot write to file (/dev/full)\n");
-  EXPECT_EQ(listing(dir_),
+  EXPECT_EQ(listing(),
             (std::vector<std::string>{"earlier.tsv", "in.lod", "loop.rules", "r.rules"}));
 }
 
