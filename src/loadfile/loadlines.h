@@ -146,3 +146,9 @@ inline bool same_load_bytes(const char* a, const char* b, int n) {
   return std::memcmp(a, b, static_cast<std::size_t>(n)) == 0;
 #endif
 }
+
+// The closing line that a whole line of `length` bytes (newline included)
+// is, TOK_ENDROW, TOK_ENDHEADER or TOK_ENDFILE, or else TOK_DATA. The words
+// are matched from the line's first byte, so an indented one is data; only
+// trailing blanks are cut.
+int closing_token(const char* line, int length);

@@ -1,80 +1,22 @@
 // The one task of rowfan: read the input load file, lay out the output, parse
-// the rules, expand every row and write the output load file.
+// the rules, expand every row and write the output load file; on request
+// also report what the rules did (check+) and trace every output row to its
+// input row and rules (trace=FILE).
 
-#include <unistd.h>
-
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <string_view>
 
+#include "check.h"
 #include "columns.h"
 #include "expand.h"
 #include "loadfile.h"
+#include "option.h"
 #include "param.h"
 #include "rules.h"
 #include "tablecopy.h"
 #include "task.h"
+#include "trace.h"
 #include "velaerror.h"
-
-namespace {
-
-// The output being written, so that an error report, which ends the process,
-// removes it instead of leaving a partial file behind.
-LoadWriter* open_writer = nullptr;
-
-void discard_open_writer() {
-  discard_load_writer(open_writer);
-  open_writer = nullptr;
-}
-
-// While the output is written under its temporary name, an interrupt
-// removes that file before the signal ends the process as it would have,
-// so Ctrl-C leaves nothing behind. A signal the caller has us ignore stays
-// ignored.
-constexpr int kCleanupSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-char temp_name[4096];
-struct sigaction saved_actions[std::size(kCleanupSignals)];
-
-extern "C" void remove_temp_and_end(int signal) {
-  if (temp_name[0] != '\0') unlink(temp_name);
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
-
-// The signals stay blocked from before the temporary file is created until
-// its removal is armed, so no interrupt can slip in between.
-sigset_t block_cleanup_signals() {
-  sigset_t set, old;
-  sigemptyset(&set);
-  for (int signal : kCleanupSignals) sigaddset(&set, signal);
-  sigprocmask(SIG_BLOCK, &set, &old);
-  return old;
-}
-
-void guard_temp(const char* name) {
-  if (name == nullptr || std::strlen(name) >= sizeof temp_name) return;
-  std::strcpy(temp_name, name);
-  for (size_t i = 0; i < std::size(kCleanupSignals); i++) {
-    sigaction(kCleanupSignals[i], nullptr, &saved_actions[i]);
-    if (saved_actions[i].sa_handler == SIG_IGN) continue;
-    struct sigaction action {};
-    action.sa_handler = remove_temp_and_end;
-    sigemptyset(&action.sa_mask);
-    sigaction(kCleanupSignals[i], &action, nullptr);
-  }
-}
-
-void unguard_temp() {
-  if (temp_name[0] == '\0') return;
-  for (size_t i = 0; i < std::size(kCleanupSignals); i++) {
-    sigaction(kCleanupSignals[i], &saved_actions[i], nullptr);
-  }
-  temp_name[0] = '\0';
-}
-
-}  // namespace
 
 void task(int nparam, char** param) {
   if (nparam != 4) {
@@ -84,6 +26,9 @@ void task(int nparam, char** param) {
   const char* in_name = param[1];
   const char* out_name = param[2];
   const char* rule_name = param[3];
+  def_option("check=no,trace=");
+  const bool check = std::strcmp(get_option("check"), "yes") == 0;
+  const char* trace_name = get_option("trace");
 
   // The input and output Tables live until the process ends.
   static TablePtr input;
@@ -103,26 +48,45 @@ void task(int nparam, char** param) {
   TablePtr target(create_table());
   TablePtr action(create_table());
   parse_rules(rule_name, input.get(), target.get(), action.get());
+  // Before the run, which may yet fail.
+  if (check) report_dropped_rules(rule_file_path, input.get());
 
   // Rows are written as they are produced, so the output never has to be
-  // held in memory whole.
-  sigset_t old_mask = block_cleanup_signals();
-  open_writer = open_load_writer(out_name, output.get());
-  if (open_writer) guard_temp(load_writer_temp(open_writer));
-  sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-  if (!open_writer) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
-  static bool registered = false;
-  if (!registered) {
-    std::atexit(discard_open_writer);
-    registered = true;
+  // held in memory whole. Until it is closed, the writer removes what it
+  // wrote when the run ends early: an error report ends the process, and
+  // with it the writer goes. The trace goes the same way. It is opened
+  // first: an interrupt removes the temporary file opened last.
+  static TraceWriterPtr trace;
+  if (*trace_name != '\0') {
+    trace.reset(open_trace(trace_name, xrule_line));
+    if (!trace) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
   }
-  int status =
-      expand_rows(input.get(), target.get(), action.get(),
-                  [](const std::string_view* cells) { return put_load_row(open_writer, cells); });
-  if (status < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
-  LoadWriter* writer = open_writer;
-  open_writer = nullptr;
-  int closed = close_load_writer(writer);
-  unguard_temp();
-  if (closed < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+  static LoadWriterPtr writer;
+  writer.reset(open_load_writer(out_name, output.get()));
+  if (!writer) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+
+  ExpansionRecord record;
+  const char* failed = out_name;
+  RowSink sink = [](const std::string_view* cells) { return put_load_row(writer.get(), cells); };
+  if (trace) {
+    sink = [&](const std::string_view* cells) {
+      if (put_load_row(writer.get(), cells) < 0) return -1;
+      if (put_trace_row(trace.get(), record) < 0) {
+        failed = trace_name;
+        return -1;
+      }
+      return 0;
+    };
+  }
+  int status = expand_rows(input.get(), target.get(), action.get(), sink,
+                           check || trace ? &record : nullptr);
+  if (status < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", failed);
+  // Both files are written out before either is put in place, so that a
+  // failure to write leaves neither.
+  if (trace && finish_trace(trace.get()) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+  if (close_load_writer(writer.release()) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+  if (trace && close_trace(trace.release()) < 0) {
+    vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+  }
+  if (check) report_run(rule_file_path, in_name, input.get(), record);
 }

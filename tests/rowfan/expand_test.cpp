@@ -1,9 +1,11 @@
 // The expansion engine: the worked example, tie-breaks, exclusion, empty
 // choices, cross products, bookkeeping columns, case, loop detection, and the
-// engine checked row for row against the one-step-at-a-time expansion.
+// engine checked row for row against the one-step-at-a-time expansion, also
+// on rule sets whose rules share tests.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -78,9 +80,31 @@ std::vector<std::string> expand(Table* input, Rules& rules) {
   return lines;
 }
 
+// Where each final row of the step-by-step expansion came from: its input
+// row and the `_USED` rules of the work rows on the stack, as "row:r1 r2";
+// and how many rows each rule matched.
+struct StepOrigins {
+  std::vector<std::string> rows;
+  std::vector<long long> matches;
+};
+
+std::string origin_text(int input_row, const std::vector<int>& chain) {
+  std::string text = std::to_string(input_row) + ":";
+  for (size_t i = 0; i < chain.size(); i++) text += (i ? " " : "") + std::to_string(chain[i]);
+  return text;
+}
+
+void note_origin(Table* work, int r, int t, StepOrigins& origins) {
+  std::vector<int> chain;
+  for (int d = 1; d <= t; d++) chain.push_back(atoi(get_tab_cell(work, "_USED", d)));
+  origins.rows.push_back(origin_text(r, chain));
+}
+
 // The same expansion told one step at a time on a work table; gives up
 // (returns false) when the stack grows beyond a bound.
-bool expand_by_steps(Table* input, Rules& rules, std::vector<std::string>& lines) {
+bool expand_by_steps(Table* input, Rules& rules, std::vector<std::string>& lines,
+                     StepOrigins* origins = nullptr) {
+  if (origins) origins->matches.assign(rules.target->nrow, 0);
   TablePtr work(create_table());
   copy_layout(input, work.get(), "_TARGET,_INDEX,_USED");
   int k = 0;
@@ -89,7 +113,12 @@ bool expand_by_steps(Table* input, Rules& rules, std::vector<std::string>& lines
     move_tabrow(input, r, work.get(), 0);
     if (work->nrow == 0) put_tab_cell(work.get(), "_USED", 0, "");
     for (;;) {
-      while (find_rule(rules.target.get(), work.get()) >= 0) {
+      for (;;) {
+        int top = work->nrow - 1;
+        bool unmatched = top >= 0 && *get_tab_cell(work.get(), "_TARGET", top) == '\0';
+        int rule = find_rule(rules.target.get(), work.get());
+        if (rule < 0) break;
+        if (origins && unmatched) origins->matches[rule]++;
         apply_rule(rules.target.get(), rules.action.get(), work.get());
         if (work->nrow > 200) return false;
       }
@@ -102,6 +131,7 @@ bool expand_by_steps(Table* input, Rules& rules, std::vector<std::string>& lines
         line += value + ",";
       }
       lines.push_back(line + std::to_string(++k));
+      if (origins) note_origin(work.get(), r, t, *origins);
       trunc_table(work.get(), t);
     }
   }
@@ -242,6 +272,111 @@ TEST(Expand, AgreesWithStepByStepExpansion) {
     if (!expand_by_steps(input.get(), rules, expected)) continue;
     compared++;
     ASSERT_EQ(expand(input.get(), rules), expected) << "round " << round;
+  }
+  EXPECT_GT(compared, 150);
+}
+
+// Rules as real rule files often have them: most begin with the same tests
+// and differ in their second or third, several tests per rule, the shared
+// column anywhere in the layout. Rules are then filed under different
+// columns, and the earliest matching rule must still win.
+TEST(Expand, AgreesWithStepByStepExpansionWhenRulesShareTests) {
+  std::mt19937 random(54321);
+  auto pick = [&](int n) { return static_cast<int>(random() % n); };
+  const std::vector<std::string> values = {"P", "Q", "V0", "V1", "V2", "V3"};
+  int compared = 0;
+  for (int round = 0; round < 300; round++) {
+    std::vector<std::string> columns = {"A", "B", "C", "D"};
+    std::shuffle(columns.begin(), columns.end(), random);
+    if (pick(4) == 0) columns.push_back("_USED");
+    // Tests most rules share: one or two of the data columns, value P.
+    Pairs shared = {{columns[0], "P"}};
+    if (pick(2)) shared.push_back({columns[1], "P"});
+    auto any_value = [&](const std::string& column) {
+      return column == "_USED" ? std::to_string(pick(4)) : values[pick(6)];
+    };
+    std::vector<RuleDef> defs;
+    for (int i = 0, n = 2 + pick(20); i < n; i++) {
+      RuleDef def;
+      if (i > 0 && pick(3) == 0) {
+        // The same tests as an earlier rule but one value: rules that
+        // differ only in their second or third test.
+        def.tests = defs[pick(i)].tests;
+        auto& [column, value] = def.tests[pick(static_cast<int>(def.tests.size()))];
+        value = any_value(column);
+      } else {
+        if (pick(4) != 0) def.tests = shared;
+        for (int k = 0, m = 1 + pick(2); k < m; k++) {
+          const std::string& column = columns[pick(static_cast<int>(columns.size()))];
+          bool tested = std::any_of(def.tests.begin(), def.tests.end(),
+                                    [&](const auto& test) { return test.first == column; });
+          if (!tested) def.tests.push_back({column, any_value(column)});
+        }
+      }
+      for (int j = 0, m = 1 + pick(3); j < m; j++) {
+        Pairs choice;
+        for (int k = 0, a = pick(3); k < a; k++)
+          choice.push_back({columns[pick(4)], values[pick(6)]});
+        def.choices.push_back(choice);
+      }
+      defs.push_back(def);
+    }
+    std::vector<std::vector<std::string>> rows;
+    for (int r = 0, n = 1 + pick(4); r < n; r++) {
+      std::vector<std::string> row;
+      for (size_t c = 0; c < columns.size(); c++)
+        row.push_back(pick(2) ? "P" : any_value(columns[c]));
+      rows.push_back(row);
+    }
+    auto input = make_input(columns, rows);
+    auto rules = make_rules(input.get(), defs);
+    std::vector<std::string> expected;
+    if (!expand_by_steps(input.get(), rules, expected)) continue;
+    compared++;
+    ASSERT_EQ(expand(input.get(), rules), expected) << "round " << round;
+  }
+  EXPECT_GT(compared, 150);
+}
+
+// The engine's record of each row's origin agrees with the `_USED` rules on
+// the step-by-step work table's stack, and its match counts with the rows
+// that table saw matched. Rules that pass rows along test one column and
+// write another, for chains of some depth.
+TEST(Expand, RecordAgreesWithStepByStepStack) {
+  std::mt19937 random(2024);
+  const std::vector<std::string> columns = {"A", "B", "C"}, values = {"P", "Q", "R"};
+  auto pick = [&](int n) { return static_cast<int>(random() % n); };
+  int compared = 0;
+  for (int round = 0; round < 300; round++) {
+    std::vector<std::vector<std::string>> rows(1 + pick(3));
+    for (auto& row : rows) {
+      for (size_t c = 0; c < columns.size(); c++) row.push_back(values[pick(3)]);
+    }
+    auto input = make_input(columns, rows);
+    std::vector<RuleDef> defs(1 + pick(6));
+    for (RuleDef& def : defs) {
+      def.tests.push_back({columns[pick(3)], values[pick(3)]});
+      for (int j = 0, m = 1 + pick(2); j < m; j++) {
+        def.choices.push_back({{columns[pick(3)], values[pick(3)]}});
+      }
+    }
+    auto rules = make_rules(input.get(), defs);
+    std::vector<std::string> lines;
+    StepOrigins expected;
+    if (!expand_by_steps(input.get(), rules, lines, &expected)) continue;
+    compared++;
+    ExpansionRecord record;
+    std::vector<std::string> origins;
+    expand_rows(
+        input.get(), rules.target.get(), rules.action.get(),
+        [&](const std::string_view*) {
+          origins.push_back(origin_text(record.input_row, record.chain));
+          return 0;
+        },
+        &record);
+    ASSERT_EQ(origins, expected.rows) << "round " << round;
+    ASSERT_EQ(record.matches, expected.matches) << "round " << round;
+    ASSERT_EQ(record.rows, static_cast<long long>(lines.size())) << "round " << round;
   }
   EXPECT_GT(compared, 150);
 }
