@@ -7,13 +7,16 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "loadfile.h"
 #include "loadfile/scratch.h"
+#include "outputfile.h"
 #include "table_dump.h"
 
 namespace {
@@ -192,6 +195,74 @@ TEST_F(WriteLoadfile, WritesThroughLinksAndIntoNonRegularFiles) {
   EXPECT_EQ(received, sample_text());
   ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// Where the file system has no unnamed files, the output is staged under a
+// temporary name beside it.
+class NamedStage : public WriteLoadfile {
+ protected:
+  void SetUp() override {
+    WriteLoadfile::SetUp();
+    output_unnamed_staging = false;
+  }
+  void TearDown() override {
+    output_unnamed_staging = true;
+    WriteLoadfile::TearDown();
+  }
+
+  // In a child process with a writer open on "old.lod", raises `sig` (after
+  // having the process ignore `ignored`, if any, before the writer opened),
+  // then closes the writer. Gives back the child's wait status.
+  int raise_while_writing(int sig, int ignored = 0) {
+    std::string file = path("old.lod");
+    pid_t pid = fork();
+    if (pid == 0) {
+      struct rlimit no_core {};
+      setrlimit(RLIMIT_CORE, &no_core);
+      if (ignored != 0) signal(ignored, SIG_IGN);
+      TablePtr t = sample();
+      LoadWriter* writer = open_load_writer(file.c_str(), t.get());
+      if (writer == nullptr) _exit(2);
+      raise(sig);
+      _exit(close_load_writer(writer) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+  }
+};
+
+TEST_F(NamedStage, TheTemporaryNameGoesWithTheWriter) {
+  std::string file = put_file("old.lod", "old");
+  TablePtr t = sample();
+  LoadWriter* writer = open_load_writer(file.c_str(), t.get());
+  ASSERT_NE(writer, nullptr);
+  EXPECT_EQ(listing().rfind(".old.lod.", 0), 0u) << listing();
+  discard_load_writer(writer);
+  EXPECT_EQ(listing(), "old.lod ");
+  EXPECT_EQ(slurp(file), "old");
+  ASSERT_EQ(write_loadfile(file.c_str(), t.get()), 0);
+  EXPECT_EQ(slurp(file), sample_text());
+  EXPECT_EQ(listing(), "old.lod ");
+}
+
+TEST_F(NamedStage, ASignalThatEndsTheProcessRemovesTheTemporaryFirst) {
+  // Hang-up, the broken pipe, abort (with a core), and a real-time signal.
+  for (int sig : {SIGHUP, SIGPIPE, SIGABRT, SIGRTMIN}) {
+    put_file("old.lod", "old");
+    int status = raise_while_writing(sig);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << ": " << status;
+    EXPECT_EQ(listing(), "old.lod ") << sig;
+    EXPECT_EQ(slurp(path("old.lod")), "old");
+  }
+}
+
+TEST_F(NamedStage, AnIgnoredSignalStaysIgnored) {
+  put_file("old.lod", "old");
+  int status = raise_while_writing(SIGTERM, SIGTERM);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(slurp(path("old.lod")), "TITLE = t\nCOMMENT =note\nENDHEADER\n\nENDFILE\n");
+  EXPECT_EQ(listing(), "old.lod ");
 }
 
 }  // namespace
