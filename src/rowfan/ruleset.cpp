@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
-#include <unordered_map>
 
 #include "columns.h"
 
@@ -104,24 +103,70 @@ void build_choices(RuleSet& set, Table* input, Table* action) {
   set.choice_begin[nchoice] = static_cast<int>(set.choice_cells.size());
 }
 
-// Each live rule is filed under its first tested column and value; a rule
-// that tests only `_USED` is a candidate for every row.
-void build_index(RuleSet& set) {
-  std::unordered_map<int, size_t> index_of_column;
-  for (int i = 0; i < static_cast<int>(set.rules.size()); i++) {
+// The test each live rule is filed under, by rule: the one that narrows it
+// most. A row matches a rule only if it matches every test of it, so any
+// one test is a correct key; the test whose column and value the fewest
+// rules share keeps every list as short as the rule set allows. Counting
+// files every test once by value, so it costs time linear in the rules.
+std::vector<int> choose_keys(const RuleSet& set) {
+  std::vector<int> key(set.rules.size(), kNoRule);
+  bool choice = false;
+  for (size_t i = 0; i < set.rules.size(); i++) {
     const Rule& rule = set.rules[i];
-    if (!rule.live) continue;
-    if (rule.tests_begin == rule.tests_end) {
+    if (!rule.live || rule.tests_begin == rule.tests_end) continue;
+    key[i] = rule.tests_begin;
+    choice |= rule.tests_end - rule.tests_begin > 1;
+  }
+  if (!choice) return key;  // one test per rule, as in a lookup table
+  // How many live rules test each value of each column: the length of its
+  // list when every rule's tests are filed by value.
+  std::vector<ValueIndex> sharing(set.ncol);
+  for (size_t i = 0; i < set.rules.size(); i++) {
+    if (key[i] == kNoRule) continue;
+    const Rule& rule = set.rules[i];
+    for (int k = rule.tests_begin; k < rule.tests_end; k++) {
+      file_rule(sharing[set.tests[k].column], set.tests[k].value, static_cast<int>(i));
+    }
+  }
+  for (ValueIndex& index : sharing) {
+    if (!index.filed.empty()) lay_out_index(index);
+  }
+  for (size_t i = 0; i < set.rules.size(); i++) {
+    const Rule& rule = set.rules[i];
+    if (key[i] == kNoRule || rule.tests_end - rule.tests_begin == 1) continue;
+    int fewest = 0;
+    for (int k = rule.tests_begin; k < rule.tests_end; k++) {
+      const ValueSlot* slot = find_value(sharing[set.tests[k].column], set.tests[k].value);
+      int shared = slot->end - slot->begin;
+      if (k == rule.tests_begin || shared < fewest) {
+        fewest = shared;
+        key[i] = k;
+      }
+    }
+  }
+  return key;
+}
+
+// Each live rule is filed under its key. Rules filed under different columns
+// are merged at lookup, where every column's list is in rule order and the
+// lowest-numbered match wins. A rule that tests only `_USED` is a candidate
+// for every row.
+void build_index(RuleSet& set) {
+  std::vector<int> key = choose_keys(set);
+  std::vector<int> index_of_column(set.ncol, kNoRule);
+  for (int i = 0; i < static_cast<int>(set.rules.size()); i++) {
+    if (!set.rules[i].live) continue;
+    if (key[i] == kNoRule) {
       set.unkeyed.push_back(i);
       continue;
     }
-    const CellValue& key = set.tests[rule.tests_begin];
-    auto [it, added] = index_of_column.try_emplace(key.column, set.keys.size());
-    if (added) {
+    const CellValue& test = set.tests[key[i]];
+    if (index_of_column[test.column] == kNoRule) {
+      index_of_column[test.column] = static_cast<int>(set.keys.size());
       set.keys.emplace_back();
-      set.keys.back().column = key.column;
+      set.keys.back().column = test.column;
     }
-    file_rule(set.keys[it->second], key.value, i);
+    file_rule(set.keys[index_of_column[test.column]], test.value, i);
   }
   for (ValueIndex& index : set.keys) {
     lay_out_index(index);

@@ -1,8 +1,9 @@
 // The compiled rule set: everything the expansion needs from the target and
 // action tables, worked out once per run. Each rule's tests as (column
 // number, value) pairs, each choice as the cells it writes, and an index from
-// a tested value to the rules that test it, so that a row is tested only
-// against the rules that could match it.
+// a tested value to the rules filed under it, each rule under its most
+// selective test, so that a row is tested only against the rules that could
+// match it.
 #pragma once
 
 #include <string_view>

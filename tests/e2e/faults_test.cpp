@@ -6,33 +6,35 @@
 // root, since root is not stopped by permission bits.
 
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
-#include "e2e/tool.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/scratch.h"
+#include "support/tool.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using namespace tool;
+using vela_test::listing;
+using vela_test::Outcome;
+using vela_test::read_file;
+using vela_test::run_tool;
+using vela_test::RunAs;
+using vela_test::running_as_root;
+using vela_test::write_file;
 
 const char* kInput =
     "ENDHEADER\n"
@@ -53,35 +55,22 @@ const char* kLoopReport = "Rule file syntax error (Rules on lines 1, 2 expand ro
 class Faults : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = fs::temp_directory_path() / "rowfan-faults-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    // Open to the unprivileged user, so only the case's own file or
-    // directory stands in its way.
-    fs::permissions(dir_, fs::perms::all);
     file("in.lod", kInput);
     file("r.rules", kRules);
   }
-  void TearDown() override {
-    // Directories made read-only by a case must be writable again to go.
-    for (auto& e : fs::recursive_directory_iterator(dir_)) {
-      if (e.is_directory()) fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add);
-    }
-    fs::remove_all(dir_);
-  }
 
   fs::path file(const std::string& name, const std::string& text) {
-    write_file(dir_ / name, text);
-    return dir_ / name;
+    return scratch_.write(name, text);
   }
   // Made the unprivileged user's own when the tests run as root.
   void give_away(const fs::path& path) {
     if (running_as_root()) {
-      ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+      vela_test::User nobody = vela_test::nobody();
+      ASSERT_EQ(chown(path.c_str(), nobody.uid, nobody.gid), 0);
     }
   }
   // One message line naming `name`, status 1, nothing on standard error.
-  static void expect_one_report(const Result& r, const std::string& name) {
+  static void expect_one_report(const Outcome& r, const std::string& name) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
@@ -89,7 +78,10 @@ class Faults : public testing::Test {
     EXPECT_NE(r.out.find("(" + name), std::string::npos) << r.out;
   }
 
-  fs::path dir_;
+  // Open to the unprivileged user, so only the case's own file or directory
+  // stands in its way.
+  vela_test::ScratchDir scratch_{"rowfan-faults", vela_test::Reach::everyone};
+  fs::path dir_ = scratch_.path();
 };
 
 TEST_F(Faults, OutputToAFullDeviceIsReportedAndLeavesTheDeviceAlone) {
@@ -100,7 +92,7 @@ TEST_F(Faults, OutputToAFullDeviceIsReportedAndLeavesTheDeviceAlone) {
     ASSERT_EQ(mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0) << errno;
   }
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.lod", full, "r.rules"}, false);
+  Outcome r = run_tool(dir_, {"in.lod", full, "r.rules"});
   expect_one_report(r, full);
   EXPECT_EQ(r.out, "Cannot write to file (" + full + ")\n");
   EXPECT_EQ(listing(dir_), before);
@@ -112,7 +104,7 @@ TEST_F(Faults, OutputInAReadOnlyDirectoryIsRefused) {
   fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec |
                                    fs::perms::group_read | fs::perms::group_exec |
                                    fs::perms::others_read | fs::perms::others_exec);
-  Result r = run_tool(dir_, {"in.lod", "ro/out.lod", "r.rules"}, true);
+  Outcome r = run_tool(dir_, {"in.lod", "ro/out.lod", "r.rules"}, RunAs::nobody);
   expect_one_report(r, "ro/out.lod");
   EXPECT_EQ(r.out, "Cannot write to file (ro/out.lod)\n");
   EXPECT_TRUE(listing(dir_ / "ro").empty());
@@ -128,10 +120,10 @@ TEST_F(Faults, AWritableFileInAReadOnlyDirectoryIsWrittenInPlace) {
   fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec |
                                    fs::perms::others_read | fs::perms::others_exec);
   file("loop.rules", kLoop);
-  Result failed = run_tool(dir_, {"in.lod", "ro/out.lod", "loop.rules"}, true);
+  Outcome failed = run_tool(dir_, {"in.lod", "ro/out.lod", "loop.rules"}, RunAs::nobody);
   EXPECT_EQ(failed.out, kLoopReport);
   EXPECT_EQ(read_file(dir_ / "ro/out.lod"), kEarlier);
-  Result r = run_tool(dir_, {"in.lod", "ro/out.lod", "r.rules"}, true);
+  Outcome r = run_tool(dir_, {"in.lod", "ro/out.lod", "r.rules"}, RunAs::nobody);
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(read_file(dir_ / "ro/out.lod"), kOutput);
   EXPECT_EQ(listing(dir_ / "ro"), std::vector<std::string>{"out.lod"});
@@ -149,7 +141,7 @@ TEST_F(Faults, AFileTheRunMayNotReplaceKeepsItsInodeOwnerModeAndLinks) {
   fs::create_hard_link(dir_ / "tmp/out.lod", dir_ / "other.lod");
   struct stat before {};
   ASSERT_EQ(stat((dir_ / "tmp/out.lod").c_str(), &before), 0);
-  Result r = run_tool(dir_, {"in.lod", "tmp/out.lod", "r.rules"}, true);
+  Outcome r = run_tool(dir_, {"in.lod", "tmp/out.lod", "r.rules"}, RunAs::nobody);
   EXPECT_EQ(r.status, 0) << r.out;
   struct stat after {};
   ASSERT_EQ(stat((dir_ / "tmp/out.lod").c_str(), &after), 0);
@@ -168,8 +160,9 @@ TEST_F(Faults, ALinkPlantedInAStickyDirectoryIsNotFollowed) {
   fs::permissions(dir_ / "tmp", fs::perms::all | fs::perms::sticky_bit);
   file("victim", kEarlier);
   fs::create_symlink(dir_ / "victim", dir_ / "tmp/out.lod");
-  ASSERT_EQ(lchown((dir_ / "tmp/out.lod").c_str(), kNobody, kNobody), 0);
-  Result r = run_tool(dir_, {"in.lod", "tmp/out.lod", "r.rules"});
+  vela_test::User nobody = vela_test::nobody();
+  ASSERT_EQ(lchown((dir_ / "tmp/out.lod").c_str(), nobody.uid, nobody.gid), 0);
+  Outcome r = run_tool(dir_, {"in.lod", "tmp/out.lod", "r.rules"});
   expect_one_report(r, "tmp/out.lod");
   EXPECT_EQ(r.out, "Cannot write to file (tmp/out.lod)\n");
   EXPECT_EQ(read_file(dir_ / "victim"), kEarlier);
@@ -180,32 +173,36 @@ TEST_F(Faults, ADanglingLinksTargetIsCreatedCompleteOrNotAtAll) {
   fs::create_symlink("target.lod", dir_ / "link.lod");
   file("loop.rules", kLoop);
   auto before = listing(dir_);
-  Result failed = run_tool(dir_, {"in.lod", "link.lod", "loop.rules"});
+  Outcome failed = run_tool(dir_, {"in.lod", "link.lod", "loop.rules"});
   EXPECT_EQ(failed.out, kLoopReport);
   EXPECT_EQ(listing(dir_), before);
-  Result r = run_tool(dir_, {"in.lod", "link.lod", "r.rules"});
+  Outcome r = run_tool(dir_, {"in.lod", "link.lod", "r.rules"});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(read_file(dir_ / "target.lod"), kOutput);
   EXPECT_TRUE(fs::is_symlink(dir_ / "link.lod"));
 }
 
 TEST_F(Faults, ADescriptorNameIsWrittenThroughTheDescriptor) {
-  // Open for appending, as `>>` leaves it: the output comes after what was
-  // there, and a failed run adds nothing of it.
+  // Standard output opened for appending, as `>> app.log` leaves it: the
+  // output comes after what was there, and a failed run adds its message
+  // alone.
   file("app.log", "PREVIOUS\n");
   file("loop.rules", kLoop);
-  int fd = open((dir_ / "app.log").c_str(), O_WRONLY | O_APPEND);  // the tool inherits it
-  ASSERT_GE(fd, 0);
-  std::string name = "/dev/fd/" + std::to_string(fd);
-  Result failed = run_tool(dir_, {"in.lod", name, "loop.rules"});
-  Result r = run_tool(dir_, {"in.lod", name, "r.rules"});
-  close(fd);
-  EXPECT_EQ(failed.out, kLoopReport);
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(read_file(dir_ / "app.log"), std::string("PREVIOUS\n") + kOutput);
+  int log = open((dir_ / "app.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(log, 0);
+  auto to_log = [&](const std::string& name, const char* rules) {
+    return vela_test::launch(vela_test::tool_path(),
+                             {.args = {"in.lod", name, rules}, .stdout_fd = log, .dir = dir_});
+  };
+  Outcome failed = to_log("/dev/stdout", "loop.rules");
+  Outcome r = to_log("/dev/fd/1", "r.rules");
+  close(log);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(read_file(dir_ / "app.log"), std::string("PREVIOUS\n") + kLoopReport + kOutput);
 
   // A pipe: the output flows through it.
-  Result piped = run_tool(dir_, {"in.lod", "/dev/stdout", "r.rules"});
+  Outcome piped = run_tool(dir_, {"in.lod", "/proc/self/fd/1", "r.rules"});
   EXPECT_EQ(piped.status, 0);
   EXPECT_EQ(piped.out, kOutput);
   EXPECT_EQ(listing(dir_),
@@ -223,7 +220,7 @@ TEST_F(Faults, AFileSizeLimitMakesTheWriteFail) {
   struct rlimit small = saved;
   small.rlim_cur = 16384;  // the tool inherits it
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  Result r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"});
+  Outcome r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"});
   setrlimit(RLIMIT_FSIZE, &saved);
   expect_one_report(r, "out.lod");
   EXPECT_EQ(r.out, "Cannot write to file (out.lod)\n");
@@ -235,28 +232,18 @@ TEST_F(Faults, AMessageToAClosedPipeEndsTheRunBySigpipe) {
   file("out.lod", kEarlier);
   file("loop.rules", kLoop);
   auto before = listing(dir_);
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  close(out[0]);  // nobody will read the message
-  pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGPIPE, SIG_DFL);
-    if (chdir(dir_.c_str()) != 0) _exit(127);
-    dup2(out[1], 1);
-    execl(ROWFAN_BIN, "rowfan", "in.lod", "out.lod", "loop.rules", nullptr);
-    _exit(127);
-  }
-  close(out[1]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
+  Outcome r = vela_test::launch(
+      vela_test::tool_path(),
+      {.args = {"in.lod", "out.lod", "loop.rules"}, .reader_gone = true, .dir = dir_});
+  EXPECT_EQ(r.status, 128 + SIGPIPE);
+  EXPECT_EQ(r.err, "");
   EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
   EXPECT_EQ(listing(dir_), before);
 }
 
 TEST_F(Faults, OutputInAMissingDirectoryIsReported) {
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.lod", "no/such/out.lod", "r.rules"}, false);
+  Outcome r = run_tool(dir_, {"in.lod", "no/such/out.lod", "r.rules"});
   expect_one_report(r, "no/such/out.lod");
   EXPECT_EQ(r.out, "Cannot write to file (no/such/out.lod)\n");
   EXPECT_EQ(listing(dir_), before);
@@ -268,7 +255,7 @@ TEST_F(Faults, AnExistingReadOnlyFileIsNotReplaced) {
   fs::permissions(dir_ / "out.lod",
                   fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, true);
+  Outcome r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, RunAs::nobody);
   expect_one_report(r, "out.lod");
   EXPECT_EQ(r.out, "Cannot write to file (out.lod)\n");
   EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
@@ -279,7 +266,7 @@ TEST_F(Faults, AnInputThatIsADirectoryIsReported) {
   fs::create_directory(dir_ / "in.d");
   file("out.lod", kEarlier);
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.d", "out.lod", "r.rules"}, false);
+  Outcome r = run_tool(dir_, {"in.d", "out.lod", "r.rules"});
   expect_one_report(r, "in.d");
   EXPECT_EQ(r.out, "Cannot open file (in.d)\n");
   EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
@@ -290,7 +277,7 @@ TEST_F(Faults, AnUnreadableInputIsReported) {
   fs::permissions(dir_ / "in.lod", fs::perms::none);
   file("out.lod", kEarlier);
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, true);
+  Outcome r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, RunAs::nobody);
   expect_one_report(r, "in.lod");
   EXPECT_EQ(r.out, "Cannot open file (in.lod)\n");
   EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
@@ -301,7 +288,7 @@ TEST_F(Faults, AnEmptyFifoAsInputEndsWithoutHanging) {
   ASSERT_EQ(mkfifo((dir_ / "in.fifo").c_str(), 0666), 0);
   auto before = listing(dir_);
   // A writer that comes and goes at once: the tool sees the end of the file.
-  auto open_and_close = [&] {
+  auto open_and_close = [&](pid_t) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
       int fd = open((dir_ / "in.fifo").c_str(), O_WRONLY | O_NONBLOCK);
@@ -312,7 +299,7 @@ TEST_F(Faults, AnEmptyFifoAsInputEndsWithoutHanging) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   };
-  Result r = run_tool(dir_, {"in.fifo", "out.lod", "r.rules"}, false, open_and_close);
+  Outcome r = run_tool(dir_, {"in.fifo", "out.lod", "r.rules"}, RunAs::caller, open_and_close);
   expect_one_report(r, "in.fifo");
   EXPECT_EQ(r.out, "Cannot process load file (in.fifo: Syntax error in loadile at line 0)\n");
   EXPECT_EQ(listing(dir_), before);
@@ -322,7 +309,7 @@ TEST_F(Faults, ARuleFileThatIsADirectoryIsReported) {
   fs::create_directory(dir_ / "rules.d");
   file("out.lod", kEarlier);
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.lod", "out.lod", "rules.d"}, false);
+  Outcome r = run_tool(dir_, {"in.lod", "out.lod", "rules.d"});
   expect_one_report(r, "rules.d");
   EXPECT_EQ(r.out, "Cannot open file (rules.d)\n");
   EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
@@ -332,7 +319,7 @@ TEST_F(Faults, ARuleFileThatIsADirectoryIsReported) {
 TEST_F(Faults, AnUnreadableRuleFileIsReported) {
   fs::permissions(dir_ / "r.rules", fs::perms::none);
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, true);
+  Outcome r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, RunAs::nobody);
   expect_one_report(r, "r.rules");
   EXPECT_EQ(r.out, "Cannot open file (r.rules)\n");
   EXPECT_EQ(listing(dir_), before);

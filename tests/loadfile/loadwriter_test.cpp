@@ -7,21 +7,22 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "loadfile.h"
-#include "loadfile/scratch.h"
 #include "outputfile.h"
-#include "table_dump.h"
+#include "support/process.h"
+#include "support/scratch.h"
+#include "support/tables.h"
 
 namespace {
 
-class WriteLoadfile : public ScratchDir {
+using vela_test::dump_table;
+
+class WriteLoadfile : public vela_test::ScratchTest {
  protected:
   // A Table with the COMMENT keyword first and a COMMENT column between two
   // others, as no reader would build it.
@@ -201,22 +202,15 @@ TEST_F(WriteLoadfile, WritesThroughLinksAndIntoNonRegularFiles) {
 // temporary name beside it.
 class NamedStage : public WriteLoadfile {
  protected:
-  void SetUp() override {
-    WriteLoadfile::SetUp();
-    output_unnamed_staging = false;
-  }
-  void TearDown() override {
-    output_unnamed_staging = true;
-    WriteLoadfile::TearDown();
-  }
+  void SetUp() override { output_unnamed_staging = false; }
+  void TearDown() override { output_unnamed_staging = true; }
 
   // In a child process with a writer open on "old.lod", raises `sig` (after
   // having the process ignore `ignored`, if any, before the writer opened),
-  // then closes the writer. Gives back the child's wait status.
-  int raise_while_writing(int sig, int ignored = 0) {
+  // then closes the writer.
+  vela_test::Outcome raise_while_writing(int sig, int ignored = 0) {
     std::string file = path("old.lod");
-    pid_t pid = fork();
-    if (pid == 0) {
+    return vela_test::run_in_child([&] {
       struct rlimit no_core {};
       setrlimit(RLIMIT_CORE, &no_core);
       if (ignored != 0) signal(ignored, SIG_IGN);
@@ -225,10 +219,7 @@ class NamedStage : public WriteLoadfile {
       if (writer == nullptr) _exit(2);
       raise(sig);
       _exit(close_load_writer(writer) == 0 ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return status;
+    });
   }
 };
 
@@ -250,8 +241,7 @@ TEST_F(NamedStage, ASignalThatEndsTheProcessRemovesTheTemporaryFirst) {
   // Hang-up, the broken pipe, abort (with a core), and a real-time signal.
   for (int sig : {SIGHUP, SIGPIPE, SIGABRT, SIGRTMIN}) {
     put_file("old.lod", "old");
-    int status = raise_while_writing(sig);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << ": " << status;
+    EXPECT_EQ(raise_while_writing(sig).status, 128 + sig) << sig;
     EXPECT_EQ(listing(), "old.lod ") << sig;
     EXPECT_EQ(slurp(path("old.lod")), "old");
   }
@@ -259,8 +249,7 @@ TEST_F(NamedStage, ASignalThatEndsTheProcessRemovesTheTemporaryFirst) {
 
 TEST_F(NamedStage, AnIgnoredSignalStaysIgnored) {
   put_file("old.lod", "old");
-  int status = raise_while_writing(SIGTERM, SIGTERM);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(raise_while_writing(SIGTERM, SIGTERM).status, 0);
   EXPECT_EQ(slurp(path("old.lod")), "TITLE = t\nCOMMENT =note\nENDHEADER\n\nENDFILE\n");
   EXPECT_EQ(listing(), "old.lod ");
 }
