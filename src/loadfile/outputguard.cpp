@@ -66,6 +66,11 @@ bool is_file_size_limit(int signal, const siginfo_t* info) {
          info->si_pid == getpid();
 }
 
+bool is_refault(int signal, const siginfo_t* info) {
+  bool refaults = signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL;
+  return refaults && info != nullptr && info->si_code > 0;
+}
+
 extern "C" void remove_armed_and_end(int signal, siginfo_t* info, void*) {
   if (is_file_size_limit(signal, info)) return;  // the write fails with EFBIG
   int saved_errno = errno;
@@ -74,9 +79,11 @@ extern "C" void remove_armed_and_end(int signal, siginfo_t* info, void*) {
     if (dir != -1) unlinkat(dir, slot.name, 0);
   }
   sigaction(signal, &saved_actions[signal], nullptr);
-  // Blocked while this handler runs, the signal takes effect on its return,
-  // under the action just put back.
-  raise(signal);
+  // A fault raised by an instruction comes again when the instruction runs
+  // again on return, under the action just put back, which then sees the
+  // real fault. Any other signal is raised again; blocked while this handler
+  // runs, it takes effect on its return.
+  if (!is_refault(signal, info)) raise(signal);
   errno = saved_errno;
 }
 
