@@ -54,8 +54,7 @@ void task(int nparam, char** param) {
   // Rows are written as they are produced, so the output never has to be
   // held in memory whole. Until it is closed, the writer removes what it
   // wrote when the run ends early: an error report ends the process, and
-  // with it the writer goes. The trace goes the same way. It is opened
-  // first: an interrupt removes the temporary file opened last.
+  // with it the writer goes. The trace goes the same way.
   static TraceWriterPtr trace;
   if (*trace_name != '\0') {
     trace.reset(open_trace(trace_name, xrule_line));
