@@ -15,6 +15,7 @@ int xline = 1;
 Table* xtarget = nullptr;
 Table* xaction = nullptr;
 std::vector<int> xrule_line;
+std::vector<DroppedRule> xdropped;
 
 extern int yyleng;
 
@@ -26,6 +27,7 @@ int ntarget = 0;       // its target row; the number of rules accepted so far
 int naction = 0;       // where the next assignment appends its action row
 bool missing = false;  // the rule names a column the Tables lack
 int rule_line = 0;     // line of the rule's first token; 0 before it is read
+std::string missing_column;  // the first name that set `missing`
 
 }  // namespace
 %}
@@ -47,6 +49,7 @@ int rule_line = 0;     // line of the rule's first token; 0 before it is read
   missing = false;
   rule_line = 0;
   xrule_line.clear();
+  xdropped.clear();
 }
 
 %%
@@ -61,6 +64,7 @@ rule
       if (missing) {
         // Roll both Tables back to where they stood before the rule.
         missing = false;
+        xdropped.push_back({rule_line, missing_column});
         trunc_table(xtarget, ntarget);
         trunc_table(xaction, first);
         naction = first;
@@ -83,6 +87,7 @@ condition
 test
   : value EQUALS value {
       if (get_tab_colnum(xtarget, $1) < 0) {
+        if (!missing) missing_column = $1;
         missing = true;
       } else if (!missing) {
         put_tab_cell(xtarget, $1, ntarget, $3);
@@ -113,6 +118,7 @@ choice
 assignment
   : value EQUALS value {
       if (get_tab_colnum(xaction, $1) < 0) {
+        if (!missing) missing_column = $1;
         missing = true;
       } else if (!missing) {
         put_tab_cell(xaction, $1, naction, $3);
