@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -28,6 +29,7 @@
 #include <string_view>
 #include <vector>
 
+#include "loadline.h"
 #include "lodstring.h"
 
 const char* const load_message[] = {
@@ -312,6 +314,9 @@ struct LoadWriter {
   int comment_col = -1;
   std::string prefixes;
   std::vector<size_t> prefix_end;
+
+  long lineno = 0;  // lines written so far
+  LoadOverlong overlong;
 };
 
 namespace {
@@ -349,18 +354,49 @@ void emit(LoadWriter* writer, std::string_view text) {
   writer->used += text.size();
 }
 
+// Keeps the first line that no layout brings within the reader's limit, and
+// counts them all; called before the value's lines are counted as written.
+void note_overlong(LoadWriter* writer, const LoadLineFit& fit, std::string_view name) {
+  if (fit.overlong == 0) return;
+  if (writer->overlong.count == 0) {
+    writer->overlong.line = writer->lineno + 1 + fit.first_overlong;
+    writer->overlong.name = name;
+  }
+  writer->overlong.count += fit.overlong;
+}
+
+// "NAME = value", or "NAME=value" where only that fits the reader, which
+// takes both the same. `name_equals` is the name followed by " = ".
 void emit_line(LoadWriter* writer, std::string_view name_equals, std::string_view value) {
-  emit(writer, name_equals);
+  LoadLineFit fit;
+  std::string_view name = name_equals.substr(0, name_equals.size() - 3);
+  if (name_equals.size() + value.size() > kLoadLineMax) {
+    fit = fit_load_line(name, value, false);
+    note_overlong(writer, fit, name);
+  }
+  if (fit.compact) {
+    emit(writer, name);
+    emit(writer, "=");
+  } else {
+    emit(writer, name_equals);
+  }
   emit(writer, value);
   emit(writer, "\n");
+  ++writer->lineno;
 }
 
 // A COMMENT text runs on to its own newlines; it gets one more only when it
 // does not end with one.
 void emit_comment(LoadWriter* writer, std::string_view value) {
-  emit(writer, "COMMENT =");
+  LoadLineFit fit = fit_load_line(comment, value, true);
+  note_overlong(writer, fit, comment);
+  emit(writer, fit.compact ? "COMMENT=" : "COMMENT =");
   emit(writer, value);
-  if (value.empty() || value.back() != '\n') emit(writer, "\n");
+  writer->lineno += std::count(value.begin(), value.end(), '\n');
+  if (value.empty() || value.back() != '\n') {
+    emit(writer, "\n");
+    ++writer->lineno;
+  }
 }
 
 // Decides where the file goes and opens it. A regular file (or a name not
@@ -443,11 +479,11 @@ void write_load_header(LoadWriter* writer, Table* layout) {
       comment_value = value;
       continue;
     }
-    emit(writer, name);
-    emit_line(writer, " = ", value);
+    emit_line(writer, std::string(name) + " = ", value);
   }
   if (comment_value != nullptr) emit_comment(writer, comment_value);
   emit(writer, "ENDHEADER\n\n");
+  writer->lineno += 2;
 }
 
 int fail_load_writer(LoadWriter* writer) {
@@ -489,6 +525,7 @@ int put_load_row(LoadWriter* writer, const std::string_view* cells) {
   }
   if (writer->comment_col >= 0) emit_comment(writer, cells[writer->comment_col]);
   emit(writer, "ENDROW\n\n");
+  writer->lineno += 2;
   if (writer->failed) {
     fail_load(LOAD_CANNOT_WRITE);
     return -1;
@@ -522,6 +559,10 @@ void discard_load_writer(LoadWriter* writer) {
   if (writer->fd >= 0) close(writer->fd);
   if (!writer->temp.empty()) unlink(writer->temp.c_str());
   delete writer;
+}
+
+const LoadOverlong& load_writer_overlong(const LoadWriter* writer) {
+  return writer->overlong;
 }
 
 const char* load_writer_temp(const LoadWriter* writer) {

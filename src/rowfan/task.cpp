@@ -12,6 +12,7 @@
 #include "columns.h"
 #include "expand.h"
 #include "loadfile.h"
+#include "loadline.h"
 #include "param.h"
 #include "rules.h"
 #include "tablecopy.h"
@@ -122,7 +123,15 @@ void task(int nparam, char** param) {
   if (status < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
   LoadWriter* writer = open_writer;
   open_writer = nullptr;
+  // Read before closing, which releases the writer.
+  LoadOverlong overlong = load_writer_overlong(writer);
   int closed = close_load_writer(writer);
   unguard_temp();
   if (closed < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+  // Written whole, but the file will not read back: the run has failed.
+  if (overlong.count > 0) {
+    vela_warn(VELA_STRING_TOO_LONG, "%s: line %ld, column %s, %ld %s over %zu bytes", out_name,
+              overlong.line, overlong.name.c_str(), overlong.count,
+              overlong.count == 1 ? "line" : "lines", kLoadLineMax);
+  }
 }
