@@ -13,6 +13,14 @@ Workloads:
   passthrough SIZE rows against rules that match nothing.
   comments    SIZE rows, each with a multi-line COMMENT cell; one rule
               doubles the rows that ask for it.
+  sharedfirst SIZE rows, all DET = ALL, against --rules rules that all
+              begin with that test, the selective one second
+              (DET = ALL && FILT = F123 => FILT = G123 || FILT = H123 ;);
+              most rows match exactly one rule and become two.
+  sharedlast  the same with each rule's two tests swapped
+              (FILT = F123 && DET = ALL => ...).
+  sharednone  the same rules without the shared test (FILT = F123 => ...),
+              as the yardstick for the two above.
 
 The output is a function of the arguments alone (a seeded generator). Every
 load file line stays within 78 bytes before its newline. Input values are
@@ -137,6 +145,30 @@ def gen_manyrules(rng, size, nrules, lod, rules, seed):
     return None
 
 
+def gen_shared(rng, size, nrules, lod, rules, seed, workload):
+    # The three variants draw the same rows and the same rules (the
+    # generator is seeded without the workload's name), so their outputs
+    # differ only in the header's WORKLOAD keyword. Codes are drawn from a
+    # range a tenth wider than the rule set, as for manyrules.
+    span = nrules + max(1, nrules // 10)
+    w = LoadWriter(lod)
+    std_header(w, workload, size, seed, [("NRULES", str(nrules))])
+    for i in range(size):
+        w.row([("ROOTNAME", "R%07d" % (i + 1)),
+               ("DET", "ALL"),
+               ("FILT", "F%d" % rng.randrange(span)),
+               ("EXPTIME", str(rng.randrange(1, 3600)))])
+    w.close()
+    test = {"sharedfirst": "DET = ALL && FILT = F%d",
+            "sharedlast": "FILT = F%d && DET = ALL",
+            "sharednone": "FILT = F%d"}[workload]
+    lines = ["# %d rules; every row is DET = ALL." % nrules]
+    for k in range(nrules):
+        lines.append((test + " => FILT = G%d || FILT = H%d ;") % (k, k, k))
+    write_rules(rules, lines)
+    return None
+
+
 def gen_wide(rng, size, lod, rules, seed):
     names = ["C%02d" % c for c in range(1, 61)]
     w = LoadWriter(lod)
@@ -214,12 +246,15 @@ def gen_comments(rng, size, lod, rules, seed):
     return None
 
 
-WORKLOADS = ("fanout", "manyrules", "wide", "passthrough", "comments")
+SHARED = ("sharedfirst", "sharedlast", "sharednone")
+WORKLOADS = ("fanout", "manyrules", "wide", "passthrough", "comments") + SHARED
+# Workloads whose size is input rows and --rules rules.
+WITH_RULES = ("manyrules",) + SHARED
 
 
 def case_name(workload, size, nrules=None):
-    if workload == "manyrules":
-        return "manyrules-%d-r%d" % (size, nrules)
+    if workload in WITH_RULES:
+        return "%s-%d-r%d" % (workload, size, nrules)
     return "%s-%d" % (workload, size)
 
 
@@ -232,12 +267,15 @@ def generate(workload, size, directory, seed=1, nrules=None):
     rules = os.path.join(directory, "%s-s%d.rules" % (name, seed))
     if os.path.exists(lod) and os.path.exists(rules):
         return lod, rules
-    rng = random.Random("%s/%d/%s/%d" % (workload, size, nrules, seed))
+    family = "shared" if workload in SHARED else workload
+    rng = random.Random("%s/%d/%s/%d" % (family, size, nrules, seed))
     tmp_lod, tmp_rules = lod + ".part", rules + ".part"
     if workload == "fanout":
         gen_fanout(rng, size, tmp_lod, tmp_rules, seed)
     elif workload == "manyrules":
         gen_manyrules(rng, size, nrules, tmp_lod, tmp_rules, seed)
+    elif workload in SHARED:
+        gen_shared(rng, size, nrules, tmp_lod, tmp_rules, seed, workload)
     elif workload == "wide":
         gen_wide(rng, size, tmp_lod, tmp_rules, seed)
     elif workload == "passthrough":
@@ -256,12 +294,12 @@ def main(argv):
     ap.add_argument("workload", choices=WORKLOADS)
     ap.add_argument("size", type=int)
     ap.add_argument("--rules", type=int, default=2000,
-                    help="number of rules for manyrules")
+                    help="number of rules for manyrules and shared*")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--dir", default=os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "work", "data"))
     args = ap.parse_args(argv)
-    nrules = args.rules if args.workload == "manyrules" else None
+    nrules = args.rules if args.workload in WITH_RULES else None
     lod, rules = generate(args.workload, args.size, args.dir, args.seed, nrules)
     print(lod)
     print(rules)

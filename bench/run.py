@@ -37,21 +37,24 @@ WORK = os.path.join(HERE, "work")
 PEERS = os.path.join(HERE, "peers")
 DEFAULT_ROWFAN = os.path.join(ROOT, "build-bench", "src", "rowfan", "rowfan")
 
-# (workload, input rows, rules for manyrules)
+# Rules that share a test: the shared test first, second, and left out.
+SHARED = [(w, 20000, n) for w in gen.SHARED for n in (200, 2000, 20000)]
+# (workload, input rows, rules for manyrules and the shared* workloads)
 QUICK = [("fanout", 1000, None), ("fanout", 10000, None),
          ("manyrules", 20000, 200), ("manyrules", 20000, 2000),
-         ("manyrules", 20000, 20000),
+         ("manyrules", 20000, 20000)] + SHARED + [
          ("wide", 1000, None), ("passthrough", 20000, None),
          ("comments", 2000, None)]
 # Cases where a peer is too slow for the quick mode's minute ("-" in the
 # table); the full mode runs every peer everywhere.
 QUICK_SKIP = {("mlr", "fanout", 10000, None),
               ("mlr", "manyrules", 20000, 2000),
-              ("mlr", "manyrules", 20000, 20000)}
+              ("mlr", "manyrules", 20000, 20000)} | {
+                  ("mlr",) + case for case in SHARED if case[2] > 200}
 FULL = [("fanout", 1000, None), ("fanout", 10000, None),
         ("fanout", 100000, None),
         ("manyrules", 20000, 200), ("manyrules", 20000, 2000),
-        ("manyrules", 20000, 20000),
+        ("manyrules", 20000, 20000)] + SHARED + [
         ("wide", 20000, None), ("passthrough", 1000000, None),
         ("comments", 20000, None)]
 
@@ -415,7 +418,7 @@ def run_case(workload, size, nrules, rowfan, args):
     # How much of rowfan's time the rule file alone takes: the same rules
     # with a one-row input.
     rf = next((r for r in results if r.name == "rowfan"), None)
-    if workload == "manyrules" and rf is not None and rf.status == "ok":
+    if workload in gen.WITH_RULES and rf is not None and rf.status == "ok":
         tiny, _ = gen.generate(workload, 1, os.path.join(WORK, "data"),
                                args.seed, nrules)
         dst = os.path.join(outdir, "%s.rules-only.out" % label)
@@ -508,6 +511,40 @@ def verdict(ok):
     return "met" if ok else "MISSED"
 
 
+def rowfan_per_row(by, workload):
+    """[(rules, rowfan's seconds per input row, seconds with a one-row
+    input, input rows)] for a workload with a rule count, by rule count."""
+    per_row = []
+    for key in sorted(k for k in by if k[0] == workload):
+        in_rows, res, _ = by[key]
+        rf = res.get("rowfan")
+        if rf and rf.status == "ok":
+            per_row.append((key[2], median(rf) / in_rows,
+                            getattr(rf, "rules_only", None), in_rows))
+    return per_row
+
+
+def print_per_row(by, workload, want):
+    """Time per input row from the fewest rules to the most: the ratio of
+    the slowest to the fastest is to stay within `want`."""
+    per_row = rowfan_per_row(by, workload)
+    if len(per_row) < 2:
+        return
+    lo = min(p[1] for p in per_row)
+    hi = max(p[1] for p in per_row)
+    print("  %s: time per input row %s; max/min %.2f (want <= %.2f): %s" % (
+        workload, ", ".join("%d rules %.2f us" % (n, p * 1e6)
+                            for n, p, _, _ in per_row),
+        hi / lo, want, verdict(hi / lo <= want)))
+    if all(p[2] for p in per_row):
+        print("    of which reading the rule file with a one-row input: "
+              "%s; what is left per row: %s" % (
+                  ", ".join("%d rules %.3f s" % (n, c)
+                            for n, _, c, _ in per_row),
+                  ", ".join("%.2f us" % (max(0.0, p * rows - c) / rows * 1e6)
+                            for _, p, c, rows in per_row)))
+
+
 def print_targets(cases, baseline_kib):
     print()
     print("Targets (same run, same machine):")
@@ -537,29 +574,21 @@ def print_targets(cases, baseline_kib):
             ratio = t / median(floor)
             print("  fanout %d: %.1fx the copy floor (want <= 5x): %s"
                   % (size, ratio, verdict(ratio <= 5)))
-    per_row = []
-    for key in sorted(k for k in by if k[0] == "manyrules"):
-        in_rows, res, _ = by[key]
-        rf = res.get("rowfan")
-        if rf and rf.status == "ok":
-            per_row.append((key[2], median(rf) / in_rows,
-                            getattr(rf, "rules_only", None), in_rows))
-    if len(per_row) >= 2:
-        lo = min(p[1] for p in per_row)
-        hi = max(p[1] for p in per_row)
-        print("  manyrules: time per input row %s; max/min %.2f "
-              "(want <= 1.20): %s" % (
-                  ", ".join("%d rules %.2f us" % (n, p * 1e6)
-                            for n, p, _, _ in per_row),
-                  hi / lo, verdict(hi / lo <= 1.2)))
-        if all(p[2] for p in per_row):
-            print("    of which reading the rule file with a one-row input: "
-                  "%s; what is left per row: %s" % (
-                      ", ".join("%d rules %.3f s" % (n, c)
-                                for n, _, c, _ in per_row),
-                      ", ".join("%.2f us" % (max(0.0, p * rows - c) / rows
-                                             * 1e6)
-                                for _, p, c, rows in per_row)))
+    print_per_row(by, "manyrules", 1.2)
+    for workload in gen.SHARED:
+        print_per_row(by, workload, 1.5)
+    # The shared test against the same rules without it, rule count by rule
+    # count.
+    none = {n: p for n, p, _, _ in rowfan_per_row(by, "sharednone")}
+    for workload in ("sharedfirst", "sharedlast"):
+        pairs = [(n, p, none[n]) for n, p, _, _ in
+                 rowfan_per_row(by, workload) if n in none]
+        if pairs:
+            worst = max(p / q for _, p, q in pairs)
+            print("  %s against sharednone: %s (want <= 1.50x): %s" % (
+                workload, ", ".join("%d rules %.2fx" % (n, p / q)
+                                    for n, p, q in pairs),
+                verdict(worst <= 1.5)))
     for key, (in_rows, res, _) in by.items():
         rf = res.get("rowfan")
         if not rf or rf.status != "ok" or not rf.out_bytes:

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,11 +31,6 @@ namespace {
 constexpr std::string_view kMarker = "%%RULES%%\n";
 constexpr long kMaxRows = 5000;
 constexpr size_t kMaxCompared = 200000;  // cells kept to compare with the output
-
-struct WriterDiscard {
-  void operator()(LoadWriter* writer) const { discard_load_writer(writer); }
-};
-using WriterPtr = std::unique_ptr<LoadWriter, WriterDiscard>;
 
 // True when the load file reader gives back `value` as it stands.
 bool survives_reading(std::string_view value) {
@@ -111,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LoadOverlong overlong;
   try {
     parse_rules(rule_path, input.get(), target.get(), action.get());
-    WriterPtr writer(open_load_writer(output.c_str(), out_layout.get()));
+    LoadWriterPtr writer(open_load_writer(output.c_str(), out_layout.get()));
     FUZZ_CHECK(writer != nullptr, "output opens");
     int ncol = input->ncol + 1;
     int status =

@@ -3,7 +3,7 @@
 # time, one after another: fuzz/run.sh [seconds-per-harness] [harness...].
 # Fails on the first finding; the input that caused it is left in
 # build-fuzz/findings/. Corpora grow in build-fuzz/corpus/, seeded from the
-# test fixtures and the examples.
+# test fixtures and the examples. ROWFAN_CMAKE_ARGS adds options to the build.
 set -eu
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
@@ -11,8 +11,9 @@ harnesses=${*:-"fuzz_strings fuzz_loadfile fuzz_rules fuzz_run"}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ROWFAN_FUZZ_BUILD:-$root/build-fuzz}
 
+# shellcheck disable=SC2086
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DROWFAN_FUZZ=ON -DROWFAN_IRAF=OFF \
-  -DROWFAN_TESTS=OFF >/dev/null
+  -DROWFAN_TESTS=OFF ${ROWFAN_CMAKE_ARGS:-} >/dev/null
 # shellcheck disable=SC2086
 cmake --build "$build" -j"$(nproc)" --target $harnesses >/dev/null
 

@@ -2,7 +2,9 @@
 # Installs what building rowfan needs from Debian's packages, only what is
 # missing, so a second run costs a few dpkg queries.
 set -eu
-PACKAGES="g++ make cmake flex bison libgtest-dev iraf-dev"
+# python3 and time: the pathological-input test makes its inputs with the one
+# and measures with the other.
+PACKAGES="g++ make cmake flex bison libgtest-dev iraf-dev python3 time"
 [ "${ROWFAN_EXTRA_PACKAGES:-}" ] && PACKAGES="$PACKAGES $ROWFAN_EXTRA_PACKAGES"
 missing=""
 for p in $PACKAGES; do

@@ -25,6 +25,7 @@
 #include <string>
 
 #include "irafstart.h"
+#include "support/process_state.h"
 #include "velaerror.h"
 
 extern "C" char** environ;
@@ -42,21 +43,16 @@ void dump_state(int saved_errno) {
   for (char** e = environ; e != nullptr && *e != nullptr; ++e)
     out += std::string("env ") + *e + "\n";
   for (int sig = 1; sig < NSIG; ++sig) {
-    struct sigaction sa = {};
-    if (sigaction(sig, nullptr, &sa) != 0) continue;
-    const char* how = sa.sa_handler == SIG_DFL   ? "default"
-                      : sa.sa_handler == SIG_IGN ? "ignore"
-                                                 : "handler";
-    // Less SA_RESTORER, which the C library adds to every disposition it sets.
-    int flags = sa.sa_flags & ~0x04000000;
-    out += "signal " + std::to_string(sig) + " " + how + " flags " + std::to_string(flags) + "\n";
+    auto action = vela_test::disposition(sig);
+    if (!action) continue;
+    const char* how = action->handler == SIG_DFL   ? "default"
+                      : action->handler == SIG_IGN ? "ignore"
+                                                   : "handler";
+    out += "signal " + std::to_string(sig) + " " + how + " flags " + std::to_string(action->flags) +
+           "\n";
   }
-  sigset_t mask;
-  sigprocmask(SIG_SETMASK, nullptr, &mask);
   out += "blocked";
-  for (int sig = 1; sig < NSIG; ++sig) {
-    if (sigismember(&mask, sig) == 1) out += " " + std::to_string(sig);
-  }
+  for (int sig : vela_test::blocked_signals()) out += " " + std::to_string(sig);
   out += "\n";
   for (int fd = 0; fd < 3; ++fd) {
     struct stat st;

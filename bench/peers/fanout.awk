@@ -6,7 +6,8 @@
 # order, earliest match wins except the rule that produced the row, one
 # child per choice expanded depth first, unmatched rows written with
 # EXPANSION_NUMBER counting across the whole output. Rules are found through
-# an index on one test of each rule. Input is assumed to be well formed.
+# an index on one test of each rule, the one the fewest rules share. Input is
+# assumed to be well formed.
 
 BEGIN {
     if (ARGC != 4) {
@@ -134,8 +135,9 @@ function read_rules(path,    text, line, rs, n, tok, i, j, k, t, w, name,
 }
 
 # Once the input's columns are known: drop the rules that name a column the
-# input lacks, and index each remaining rule under its first non-empty test.
-function start_rows(    r, j, ok, c, v, h, key) {
+# input lacks, and index each remaining rule under the non-empty test the
+# fewest rules share (moved to the front of its tests).
+function start_rows(    r, j, ok, c, v, h, key, best) {
     nkey = 0
     for (r = 0; r < nrule; r++) {
         ok = 1
@@ -151,8 +153,18 @@ function start_rows(    r, j, ok, c, v, h, key) {
             lcol[r, ln[r]] = tcol[r, j]
             lval[r, ln[r]] = tval[r, j]
         }
-        if (!ok || ln[r] == 0) continue
-        c = lcol[r, 1]; v = lval[r, 1]
+        if (!ok || ln[r] == 0) { ln[r] = 0; continue }
+        for (j = 1; j <= ln[r]; j++) sharing[lcol[r, j], lval[r, j]]++
+    }
+    for (r = 0; r < nrule; r++) {
+        if (!ln[r]) continue
+        best = 1
+        for (j = 2; j <= ln[r]; j++)
+            if (sharing[lcol[r, j], lval[r, j]] < sharing[lcol[r, best], lval[r, best]])
+                best = j
+        c = lcol[r, best]; v = lval[r, best]
+        lcol[r, best] = lcol[r, 1]; lval[r, best] = lval[r, 1]
+        lcol[r, 1] = c; lval[r, 1] = v
         if (!(c in keyidx)) { keyidx[c] = ++nkey; keycol[nkey] = c }
         h = ++idxn[c, v]
         idxr[c, v, h] = r

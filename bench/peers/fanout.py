@@ -14,8 +14,9 @@ order, each expanded the same way (depth first); unmatched rows are output
 and numbered 1, 2, 3, ... across the whole output. Rule values are folded to
 upper case; a rule naming a column the input lacks is dropped.
 
-Rules are looked up through an index on one test of each rule, so the cost
-per row does not grow with the number of rules. Input is assumed to be
+Rules are looked up through an index on one test of each rule, the one the
+fewest rules share, so the cost per row does not grow with the number of
+rules. Input is assumed to be
 well formed (this is a benchmark peer, not a validating reader).
 """
 
@@ -106,6 +107,7 @@ class Expander:
         colset = set(columns)
         self.rules = []     # (tests as a list of pairs, choices)
         self.index = {}     # column -> value -> ascending rule numbers
+        indexed = []        # (rule number, live tests) to be indexed
         for tests, choices in rules:
             names = list(tests)
             for choice, assigned in choices:
@@ -120,8 +122,15 @@ class Expander:
                               if not c.startswith("_")} for ch, _ in choices]
             self.rules.append((live, clean_choices))
             if live and not dead:
-                col, val = live[0]
-                self.index.setdefault(col, {}).setdefault(val, []).append(r)
+                indexed.append((r, live))
+        # Each rule is filed under the test the fewest rules share.
+        sharing = {}
+        for r, live in indexed:
+            for test in live:
+                sharing[test] = sharing.get(test, 0) + 1
+        for r, live in indexed:
+            col, val = min(live, key=lambda test: sharing[test])
+            self.index.setdefault(col, {}).setdefault(val, []).append(r)
         self.keycols = list(self.index.items())
         self.columns = [c for c in columns if c != "COMMENT"]
         self.fmt = "".join("%s = %%s\n" % c.replace("%", "%%")

@@ -2,34 +2,29 @@
 // CharBuf are found by offset, never by address, since growth may move `data`.
 #pragma once
 
-// A growable byte array. Owns `data`; strings are stored one after another,
-// each with its NUL. `capacity` grows by the fixed `increment`.
-struct CharBuf {
-  char* data = nullptr;
+#include <cstdlib>
+
+// A growable array of T. Owns `data`. Counts are in elements; `capacity`
+// grows by the fixed `increment`.
+template <typename T>
+struct GrowBuf {
+  T* data = nullptr;
   int used = 0;
   int capacity = 0;
   int increment = 0;
-  long long allocated = 0;  // bytes really reserved; may run ahead of `capacity`
+  long long allocated = 0;  // elements really reserved; may run ahead of `capacity`
 
-  CharBuf() = default;
-  CharBuf(const CharBuf&) = delete;
-  CharBuf& operator=(const CharBuf&) = delete;
-  ~CharBuf();
+  GrowBuf() = default;
+  GrowBuf(const GrowBuf&) = delete;
+  GrowBuf& operator=(const GrowBuf&) = delete;
+  ~GrowBuf() { std::free(data); }
 };
 
-// A growable array of signed 32-bit integers; counts are in elements.
-struct IntBuf {
-  int* data = nullptr;
-  int used = 0;
-  int capacity = 0;
-  int increment = 0;
-  long long allocated = 0;  // elements really reserved
-
-  IntBuf() = default;
-  IntBuf(const IntBuf&) = delete;
-  IntBuf& operator=(const IntBuf&) = delete;
-  ~IntBuf();
-};
+// A growable byte array: strings are stored one after another, each with its
+// NUL.
+using CharBuf = GrowBuf<char>;
+// A growable array of signed 32-bit integers.
+using IntBuf = GrowBuf<int>;
 
 // Running out of memory ends the process with the one line "Cannot allocate
 // memory" on standard output and status 1: no caller could go on without

@@ -1,4 +1,4 @@
-// Growable byte and integer arrays.
+// Growable byte and integer arrays: one template, GrowBuf, under both.
 //
 // `capacity` grows linearly by `increment`, and that is the figure callers
 // see. The storage really reserved (`allocated`) grows geometrically ahead of
@@ -43,6 +43,37 @@ int initial_capacity(int n) {
   return n < 1 ? kDefaultCapacity : n;
 }
 
+// Sets `buf` up empty with room for `n` elements (100 when n is below one).
+template <typename T>
+void init_buf(GrowBuf<T>& buf, int n) {
+  n = initial_capacity(n);
+  std::free(buf.data);
+  buf.data = static_cast<T*>(grow_storage(nullptr, sizeof(T) * n));
+  buf.used = 0;
+  buf.capacity = n;
+  buf.increment = n;
+  buf.allocated = n;
+}
+
+// Grows `capacity` linearly to hold `needed` elements, and the storage
+// behind it geometrically when it falls short.
+template <typename T>
+void reserve_buf(GrowBuf<T>& buf, long long needed) {
+  buf.capacity = linear_capacity(buf.capacity, buf.increment, needed);
+  if (buf.capacity > buf.allocated) {
+    buf.allocated = geometric_reserve(buf.allocated, buf.capacity);
+    buf.data = static_cast<T*>(grow_storage(buf.data, sizeof(T) * buf.allocated));
+  }
+}
+
+template <typename T>
+void free_buf(GrowBuf<T>& buf) {
+  std::free(buf.data);
+  buf.data = nullptr;
+  buf.used = buf.capacity = buf.increment = 0;
+  buf.allocated = 0;
+}
+
 }  // namespace
 
 void out_of_memory() {
@@ -57,32 +88,12 @@ void* grow_storage(void* p, std::size_t bytes) {
   return grown;
 }
 
-CharBuf::~CharBuf() {
-  std::free(data);
-}
-
-IntBuf::~IntBuf() {
-  std::free(data);
-}
-
 void init_char_buf(CharBuf& buf, int n) {
-  n = initial_capacity(n);
-  std::free(buf.data);
-  buf.data = static_cast<char*>(grow_storage(nullptr, n));
-  buf.used = 0;
-  buf.capacity = n;
-  buf.increment = n;
-  buf.allocated = n;
+  init_buf(buf, n);
 }
 
 void init_int_buf(IntBuf& buf, int n) {
-  n = initial_capacity(n);
-  std::free(buf.data);
-  buf.data = static_cast<int*>(grow_storage(nullptr, sizeof(int) * n));
-  buf.used = 0;
-  buf.capacity = n;
-  buf.increment = n;
-  buf.allocated = n;
+  init_buf(buf, n);
 }
 
 int put_char_buf(CharBuf& buf, const char* s, int len) {
@@ -98,12 +109,8 @@ int put_char_buf(CharBuf& buf, const char* s, int len) {
       !std::less<const char*>()(s, base) && std::less<const char*>()(s, base + buf.allocated);
   long long inside_at = inside ? s - base : 0;
 
-  buf.capacity = linear_capacity(buf.capacity, buf.increment, needed);
-  if (buf.capacity > buf.allocated) {
-    buf.allocated = geometric_reserve(buf.allocated, buf.capacity);
-    buf.data = static_cast<char*>(grow_storage(buf.data, buf.allocated));
-    if (inside) s = buf.data + inside_at;
-  }
+  reserve_buf(buf, needed);
+  if (inside) s = buf.data + inside_at;
   int offset = buf.used;
   if (len > 0) std::memmove(buf.data + offset, s, len);
   buf.data[offset + len] = '\0';
@@ -120,13 +127,7 @@ int put_char_buf(CharBuf& buf, const char* s) {
 int put_int_buf(IntBuf& buf, int value) {
   if (buf.used == INT_MAX) return -1;
   if (buf.increment < 1) init_int_buf(buf, 0);
-  if (buf.used == buf.capacity) {
-    buf.capacity = linear_capacity(buf.capacity, buf.increment, buf.used + 1LL);
-    if (buf.capacity > buf.allocated) {
-      buf.allocated = geometric_reserve(buf.allocated, buf.capacity);
-      buf.data = static_cast<int*>(grow_storage(buf.data, sizeof(int) * buf.allocated));
-    }
-  }
+  if (buf.used == buf.capacity) reserve_buf(buf, buf.used + 1LL);
   buf.data[buf.used] = value;
   return buf.used++;
 }
@@ -140,15 +141,9 @@ int top_char_buf(const CharBuf& buf, int offset) {
 }
 
 void free_char_buf(CharBuf& buf) {
-  std::free(buf.data);
-  buf.data = nullptr;
-  buf.used = buf.capacity = buf.increment = 0;
-  buf.allocated = 0;
+  free_buf(buf);
 }
 
 void free_int_buf(IntBuf& buf) {
-  std::free(buf.data);
-  buf.data = nullptr;
-  buf.used = buf.capacity = buf.increment = 0;
-  buf.allocated = 0;
+  free_buf(buf);
 }

@@ -1,4 +1,4 @@
-// Load files: reading one into a Table and writing a Table back out.
+// Load files: reading one into a Table (the writer is loadwriter.cpp).
 //
 // The reader is line oriented. Every line is first classified on its own
 // (which_load_token), then a three-state parser (header, rows, trailer)
@@ -6,11 +6,6 @@
 // cut into lines here, with the same result as reading it line by line
 // through a buffer of 80: at most 79 bytes per line, stopping after the
 // newline.
-//
-// The writer streams: open_load_writer writes the header, put_load_row one
-// row, close_load_writer the end of the file. A regular file is written under
-// a temporary name beside it and renamed into place only once it is complete
-// and closed, so a failed write leaves any earlier file of that name intact.
 
 #include "loadfile.h"
 
@@ -18,7 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -29,7 +23,6 @@
 #include <string_view>
 #include <vector>
 
-#include "loadline.h"
 #include "lodstring.h"
 
 const char* const load_message[] = {
@@ -47,7 +40,6 @@ namespace {
 constexpr int kLineSize = 81;  // 78 bytes, the newline, and room to spare
 constexpr int kLineRead = 79;  // bytes taken per line at most
 constexpr size_t kReadBlock = 1 << 20;
-constexpr size_t kWriteBlock = 1 << 20;
 
 // The syntax error message names the offending line; one buffer serves every
 // read, so the text stays valid until the next syntax error.
@@ -294,292 +286,4 @@ Table* read_loadfile(const char* path) {
   }
   free_load_parser(parser);
   return table.release();
-}
-
-// One file being written. Output goes through a large buffer flushed with
-// write(2); the first failed write marks the writer failed and nothing more
-// is written. `temp` names the file being written while it is not yet in
-// place; it is empty when writing straight to `target` (a device, a FIFO).
-struct LoadWriter {
-  int fd = -1;
-  bool failed = false;
-  std::string target;
-  std::string temp;
-  std::unique_ptr<char[]> buffer;
-  size_t used = 0;
-
-  // The layout of every row: the name of each column followed by " = ",
-  // packed one after another and found through `prefix_end`.
-  int ncol = 0;
-  int comment_col = -1;
-  std::string prefixes;
-  std::vector<size_t> prefix_end;
-
-  long lineno = 0;  // lines written so far
-  LoadOverlong overlong;
-};
-
-namespace {
-
-void write_load_bytes(LoadWriter* writer, const char* bytes, size_t size) {
-  while (size > 0 && !writer->failed) {
-    ssize_t done = write(writer->fd, bytes, size);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) {
-      writer->failed = true;
-      break;
-    }
-    bytes += done;
-    size -= static_cast<size_t>(done);
-  }
-}
-
-void flush_load_writer(LoadWriter* writer) {
-  write_load_bytes(writer, writer->buffer.get(), writer->used);
-  writer->used = 0;
-}
-
-void emit(LoadWriter* writer, std::string_view text) {
-  // An empty cell may be a view with no storage at all; there is nothing to
-  // copy, and memcpy must not be handed its null pointer.
-  if (text.empty()) return;
-  if (text.size() > kWriteBlock - writer->used) {
-    flush_load_writer(writer);
-    if (text.size() >= kWriteBlock) {
-      write_load_bytes(writer, text.data(), text.size());
-      return;
-    }
-  }
-  std::memcpy(writer->buffer.get() + writer->used, text.data(), text.size());
-  writer->used += text.size();
-}
-
-// Keeps the first line that no layout brings within the reader's limit, and
-// counts them all; called before the value's lines are counted as written.
-void note_overlong(LoadWriter* writer, const LoadLineFit& fit, std::string_view name) {
-  if (fit.overlong == 0) return;
-  if (writer->overlong.count == 0) {
-    writer->overlong.line = writer->lineno + 1 + fit.first_overlong;
-    writer->overlong.name = name;
-  }
-  writer->overlong.count += fit.overlong;
-}
-
-// "NAME = value", or "NAME=value" where only that fits the reader, which
-// takes both the same. `name_equals` is the name followed by " = ".
-void emit_line(LoadWriter* writer, std::string_view name_equals, std::string_view value) {
-  LoadLineFit fit;
-  std::string_view name = name_equals.substr(0, name_equals.size() - 3);
-  if (name_equals.size() + value.size() > kLoadLineMax) {
-    fit = fit_load_line(name, value, false);
-    note_overlong(writer, fit, name);
-  }
-  if (fit.compact) {
-    emit(writer, name);
-    emit(writer, "=");
-  } else {
-    emit(writer, name_equals);
-  }
-  emit(writer, value);
-  emit(writer, "\n");
-  ++writer->lineno;
-}
-
-// A COMMENT text runs on to its own newlines; it gets one more only when it
-// does not end with one.
-void emit_comment(LoadWriter* writer, std::string_view value) {
-  LoadLineFit fit = fit_load_line(comment, value, true);
-  note_overlong(writer, fit, comment);
-  emit(writer, fit.compact ? "COMMENT=" : "COMMENT =");
-  emit(writer, value);
-  writer->lineno += std::count(value.begin(), value.end(), '\n');
-  if (value.empty() || value.back() != '\n') {
-    emit(writer, "\n");
-    ++writer->lineno;
-  }
-}
-
-// Decides where the file goes and opens it. A regular file (or a name not
-// yet taken) gets a temporary file beside it, with the mode that writing in
-// place would have given; anything else that exists is written directly.
-bool open_load_target(LoadWriter* writer, const char* path) {
-  writer->target = path;
-  struct stat st;
-  if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-    // Replace what the link points at, not the link itself.
-    if (char* real = realpath(path, nullptr)) {
-      writer->target = real;
-      std::free(real);
-    } else {
-      writer->fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-      return writer->fd >= 0;
-    }
-  }
-  const char* target = writer->target.c_str();
-
-  mode_t mode = 0;
-  bool existed = false;
-  if (stat(target, &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return false;
-    if (!S_ISREG(st.st_mode)) {
-      writer->fd = open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-      return writer->fd >= 0;
-    }
-    // A file its owner has made read-only is not silently replaced.
-    if (access(target, W_OK) != 0) return false;
-    mode = st.st_mode & 07777 & ~(S_ISUID | S_ISGID);
-    existed = true;
-  } else if (errno == ENOENT) {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  } else {
-    return false;
-  }
-
-  size_t slash = writer->target.rfind('/');
-  size_t base = slash == std::string::npos ? 0 : slash + 1;
-  if (base == writer->target.size()) return false;
-  // Keep the temporary name within the file name limit.
-  std::string_view name = std::string_view(writer->target).substr(base, 200);
-  std::string temp = writer->target.substr(0, base);
-  temp += '.';
-  temp += name;
-  temp += ".XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) return false;
-  writer->fd = fd;
-  writer->temp = std::move(temp);
-  fcntl(fd, F_SETFD, FD_CLOEXEC);
-  if (existed && fchown(fd, st.st_uid, st.st_gid) != 0) {
-    // Not permitted to give it the old owner: it stays ours, as a new file.
-  }
-  if (fchmod(fd, mode) != 0) return false;
-  return true;
-}
-
-void set_load_layout(LoadWriter* writer, Table* layout) {
-  writer->ncol = layout->ncol;
-  writer->comment_col = get_tab_colnum(layout, comment);
-  writer->prefix_end.reserve(static_cast<size_t>(layout->ncol));
-  for (int c = 0; c < layout->ncol; ++c) {
-    writer->prefixes += get_tab_colname(layout, c);
-    writer->prefixes += " = ";
-    writer->prefix_end.push_back(writer->prefixes.size());
-  }
-}
-
-void write_load_header(LoadWriter* writer, Table* layout) {
-  const char* comment_value = nullptr;
-  int nkey = layout->keynames.count;
-  for (int k = 0; k < nkey; ++k) {
-    const char* name = get_tab_keyname_bynum(layout, k);
-    const char* value = get_tab_keyval_bynum(layout, k);
-    if (std::strcmp(name, comment) == 0) {
-      comment_value = value;
-      continue;
-    }
-    emit_line(writer, std::string(name) + " = ", value);
-  }
-  if (comment_value != nullptr) emit_comment(writer, comment_value);
-  emit(writer, "ENDHEADER\n\n");
-  writer->lineno += 2;
-}
-
-int fail_load_writer(LoadWriter* writer) {
-  discard_load_writer(writer);
-  fail_load(LOAD_CANNOT_WRITE);
-  return -1;
-}
-
-}  // namespace
-
-LoadWriter* open_load_writer(const char* path, Table* layout) {
-  auto* writer = new LoadWriter;
-  if (!open_load_target(writer, path)) {
-    discard_load_writer(writer);
-    fail_load(LOAD_CANNOT_OPEN);
-    return nullptr;
-  }
-  writer->buffer.reset(new char[kWriteBlock]);
-  set_load_layout(writer, layout);
-  write_load_header(writer, layout);
-  if (writer->failed) {
-    fail_load_writer(writer);
-    return nullptr;
-  }
-  return writer;
-}
-
-int put_load_row(LoadWriter* writer, const std::string_view* cells) {
-  if (writer->failed) {
-    fail_load(LOAD_CANNOT_WRITE);
-    return -1;
-  }
-  std::string_view prefixes = writer->prefixes;
-  size_t from = 0;
-  for (int c = 0; c < writer->ncol; ++c) {
-    size_t to = writer->prefix_end[static_cast<size_t>(c)];
-    if (c != writer->comment_col) emit_line(writer, prefixes.substr(from, to - from), cells[c]);
-    from = to;
-  }
-  if (writer->comment_col >= 0) emit_comment(writer, cells[writer->comment_col]);
-  emit(writer, "ENDROW\n\n");
-  writer->lineno += 2;
-  if (writer->failed) {
-    fail_load(LOAD_CANNOT_WRITE);
-    return -1;
-  }
-  return 0;
-}
-
-// Finishes the file and puts it in place. The writer is released whatever
-// the result; on failure nothing written is left behind.
-int close_load_writer(LoadWriter* writer) {
-  emit(writer, "ENDFILE\n");
-  flush_load_writer(writer);
-  if (writer->failed) return fail_load_writer(writer);
-  int fd = writer->fd;
-  writer->fd = -1;
-  if (close(fd) != 0) return fail_load_writer(writer);
-  if (!writer->temp.empty()) {
-    if (rename(writer->temp.c_str(), writer->target.c_str()) != 0) {
-      return fail_load_writer(writer);
-    }
-    writer->temp.clear();
-  }
-  delete writer;
-  return 0;
-}
-
-// Safe at any moment, also from an exit handler while a file is half
-// written, and on a null writer.
-void discard_load_writer(LoadWriter* writer) {
-  if (writer == nullptr) return;
-  if (writer->fd >= 0) close(writer->fd);
-  if (!writer->temp.empty()) unlink(writer->temp.c_str());
-  delete writer;
-}
-
-const LoadOverlong& load_writer_overlong(const LoadWriter* writer) {
-  return writer->overlong;
-}
-
-const char* load_writer_temp(const LoadWriter* writer) {
-  return writer == nullptr || writer->temp.empty() ? nullptr : writer->temp.c_str();
-}
-
-int write_loadfile(const char* path, Table* table) {
-  LoadWriter* writer = open_load_writer(path, table);
-  if (writer == nullptr) return -1;
-  std::vector<std::string_view> cells(static_cast<size_t>(table->ncol));
-  for (int r = 0; r < table->nrow; ++r) {
-    for (int c = 0; c < table->ncol; ++c)
-      cells[static_cast<size_t>(c)] = get_tab_cell_bynum(table, c, r);
-    if (put_load_row(writer, cells.data()) < 0) {
-      discard_load_writer(writer);
-      return -1;
-    }
-  }
-  return close_load_writer(writer);
 }

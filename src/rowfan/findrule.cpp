@@ -1,6 +1,7 @@
 // One step of expansion on a work table used as a stack: which rule governs
-// the top row. The expansion itself runs on the faster engine of userules;
-// this step, with apply_rule, is the same expansion told one row at a time.
+// the top row. The expansion itself runs on the compiled rule set and row
+// stack of the engine; this step, with apply_rule, is the same expansion
+// told one row at a time, as plainly as it can be.
 
 #include <cstdlib>
 #include <string>

@@ -2,52 +2,40 @@
 // exit status, and whether the output file exists.
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include "e2e/tool.h"
-
 #include <unistd.h>
-#include <csignal>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "loadfile.h"
+#include "support/scratch.h"
+#include "support/tool.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using namespace tool;
+using vela_test::Outcome;
 
 class Cli : public testing::Test {
  protected:
-  void SetUp() override {
-    dir_ =
-        fs::temp_directory_path() / ("rowfan-e2e-" + std::to_string(getpid()) + "-" +
-                                     testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   fs::path file(const std::string& name, const std::string& text) {
-    write_file(dir_ / name, text);
-    return dir_ / name;
+    return scratch_.write(name, text);
   }
-  Result run(const std::vector<std::string>& args) { return run_tool(dir_, args); }
-  bool exists(const std::string& name) { return fs::exists(dir_ / name); }
-  std::string read(const std::string& name) { return read_file(dir_ / name); }
+  Outcome run(const std::vector<std::string>& args) { return vela_test::run_tool(dir_, args); }
+  bool exists(const std::string& name) { return scratch_.exists(name); }
+  std::string read(const std::string& name) { return scratch_.read(name); }
   // Everything in the directory, so a test can see that no temporary was left.
-  std::vector<std::string> listing() { return tool::listing(dir_); }
+  std::vector<std::string> listing() { return scratch_.listing(); }
 
-  fs::path dir_;
+  vela_test::ScratchDir scratch_{"rowfan-e2e"};
+  fs::path dir_ = scratch_.path();
 };
 
 const char* kInput =
@@ -78,7 +66,7 @@ const char* kExpanded =
 TEST_F(Cli, ExpandsTheCrossProductWithOptionsAnywhere) {
   file("in.lod", kInput);
   file("r.rules", kRules);
-  Result r = run({"v-", "in.lod", "x=1", "out.lod", "r.rules", "y+"});
+  Outcome r = run({"v-", "in.lod", "x=1", "out.lod", "r.rules", "y+"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(read("out.lod"), kExpanded);
@@ -86,7 +74,7 @@ TEST_F(Cli, ExpandsTheCrossProductWithOptionsAnywhere) {
 }
 
 TEST_F(Cli, VersionBannerFirstValueWinsAndPrintsEvenWhenTheRunFails) {
-  Result r = run({"v+", "v=no"});
+  Outcome r = run({"v+", "v=no"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out,
             "VELA task installation date (1 Apr 1998)\n"
@@ -99,7 +87,7 @@ TEST_F(Cli, CountsFileArgumentsAfterWildcardExpansion) {
   file("a.lod", kInput);
   file("b.lod", kInput);
   EXPECT_EQ(run({"one", "two", "three", "four"}).out, "Wrong number of arguments to task (4)\n");
-  Result r = run({"*.lod", "out.lod", "r.rules"});
+  Outcome r = run({"*.lod", "out.lod", "r.rules"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Wrong number of arguments to task (4)\n");
   EXPECT_FALSE(exists("out.lod"));
@@ -109,18 +97,18 @@ TEST_F(Cli, WildcardsMatchInByteOrderKeepTheirDirectoryAndFallBackToTheName) {
   fs::create_directory(dir_ / "sub");
   file("sub/in.lod", kInput);
   file("r.rules", kRules);
-  Result r = run({"sub/i?.lod", "out.lod", "r.rul*"});
+  Outcome r = run({"sub/i?.lod", "out.lod", "r.rul*"});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(read("out.lod"), kExpanded);
   // A pattern that matches nothing is taken as typed.
-  Result none = run({"nothing*.lod", "out2.lod", "r.rules"});
+  Outcome none = run({"nothing*.lod", "out2.lod", "r.rules"});
   EXPECT_EQ(none.out, "Cannot open file (nothing*.lod)\n");
 }
 
 TEST_F(Cli, RefusesAnInputThatWasAlreadyExpanded) {
   file("in.lod", "ENDHEADER\nA = 1\nEXPANSION_NUMBER = \nENDROW\nENDFILE\n");
   file("r.rules", kRules);
-  Result r = run({"in.lod", "out.lod", "r.rules"});
+  Outcome r = run({"in.lod", "out.lod", "r.rules"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "File has already been expanded (in.lod)\n");
   EXPECT_FALSE(exists("out.lod"));
@@ -130,14 +118,14 @@ TEST_F(Cli, ReportsBadInputFilesAndRuleFilesOnOneLine) {
   file("r.rules", kRules);
   EXPECT_EQ(run({"missing.lod", "out.lod", "r.rules"}).out, "Cannot open file (missing.lod)\n");
   file("bad.lod", "ENDHEADER\nA = 1\nnot a data line\nENDFILE\n");
-  Result bad = run({"bad.lod", "out.lod", "r.rules"});
+  Outcome bad = run({"bad.lod", "out.lod", "r.rules"});
   EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(bad.out, "Cannot process load file (bad.lod: Syntax error in loadile at line 3)\n");
 
   file("in.lod", kInput);
   EXPECT_EQ(run({"in.lod", "out.lod", "none.rules"}).out, "Cannot open file (none.rules)\n");
   file("syntax.rules", "DET = ALL => DET = A\n\nFILT = X > Y ;\n");
-  Result syntax = run({"in.lod", "out.lod", "syntax.rules"});
+  Outcome syntax = run({"in.lod", "out.lod", "syntax.rules"});
   EXPECT_EQ(syntax.status, 1);
   EXPECT_EQ(syntax.out, "Rule file syntax error (Last token read (FILT) on line 3)\n");
   file("empty.rules", "# nothing\n\n");
@@ -149,7 +137,7 @@ TEST_F(Cli, ReportsBadInputFilesAndRuleFilesOnOneLine) {
 TEST_F(Cli, ReportsRulesThatExpandWithoutEnd) {
   file("in.lod", "ENDHEADER\nA = 1\nB = 2\nENDROW\nENDFILE\n");
   file("loop.rules", "A = 1 => B = 3 ;\n# between\nA = 1 => B = 2 ;\n");
-  Result r = run({"in.lod", "out.lod", "loop.rules"});
+  Outcome r = run({"in.lod", "out.lod", "loop.rules"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Rule file syntax error (Rules on lines 1, 3 expand row 1 without end)\n");
   EXPECT_EQ(listing(), (std::vector<std::string>{"in.lod", "loop.rules"}));
@@ -174,10 +162,10 @@ TEST_F(Cli, AFailedRunLeavesAnEarlierOutputUntouched) {
 TEST_F(Cli, WritesToAFullDeviceFailWithOneLine) {
   file("in.lod", kInput);
   file("r.rules", kRules);
-  Result r = run({"in.lod", "/dev/full", "r.rules"});
+  Outcome r = run({"in.lod", "/dev/full", "r.rules"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Cannot write to file (/dev/full)\n");
-  Result missing = run({"in.lod", "no/such/dir/out.lod", "r.rules"});
+  Outcome missing = run({"in.lod", "no/such/dir/out.lod", "r.rules"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "Cannot write to file (no/such/dir/out.lod)\n");
 }
@@ -191,21 +179,17 @@ TEST_F(Cli, AnInterruptWhileWritingLeavesNoTemporaryFile) {
        "A = X => A = P || A = Q || A = R || A = S ;\n"
        "A = P => C = 1 || C = 2 || C = 3 || C = 4 || C = 5 || C = 6 ;\n");
   for (int sig : {SIGINT, SIGTERM}) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(dir_.c_str()) != 0) _exit(127);
-      freopen("/dev/null", "w", stdout);
-      execl(ROWFAN_BIN, "rowfan", "in.lod", "out.lod", "r.rules", nullptr);
-      _exit(127);
-    }
     bool writing = false;
-    for (int i = 0; i < 2000 && !writing; i++) {
-      for (auto& name : listing()) writing |= name.rfind(".out.lod.", 0) == 0;
-      if (!writing) usleep(1000);
-    }
-    kill(pid, sig);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    auto interrupt = [&](pid_t pid) {
+      for (int i = 0; i < 2000 && !writing; i++) {
+        for (auto& name : listing()) writing |= name.rfind(".out.lod.", 0) == 0;
+        if (!writing) usleep(1000);
+      }
+      kill(pid, sig);
+    };
+    int status = vela_test::run_tool(dir_, {"in.lod", "out.lod", "r.rules"},
+                                     vela_test::RunAs::caller, interrupt)
+                     .wait_status;
     if (!writing) GTEST_SKIP() << "the run ended before it could be interrupted";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
     EXPECT_EQ(listing(), (std::vector<std::string>{"in.lod", "r.rules"})) << "signal " << sig;
@@ -221,7 +205,7 @@ TEST_F(Cli, EmptyInputGivesEmptyOutput) {
 
 TEST_F(Cli, ShippedExampleRuns) {
   fs::path src = ROWFAN_SOURCE_DIR "/examples";
-  Result r = run({(src / "frames.lod").string(), "out.lod", (src / "frames.rules").string()});
+  Outcome r = run({(src / "frames.lod").string(), "out.lod", (src / "frames.rules").string()});
   EXPECT_EQ(r.status, 0) << r.out;
   std::string out = read("out.lod");
   EXPECT_NE(out.find("EXPANSION_NUMBER = 9\n"), std::string::npos) << out;
@@ -236,7 +220,7 @@ TEST_F(Cli, ValuesThatWouldBreakTheOutputLinesAreRuleErrors) {
   file("forged.rules",
        "# one row in, two out\n"
        "A = 1 => B = 'y\nEXPANSION_NUMBER = 7\nENDROW\n\nA = 666\nB = forged' ;\n");
-  Result forged = run({"in.lod", "out.lod", "forged.rules"});
+  Outcome forged = run({"in.lod", "out.lod", "forged.rules"});
   EXPECT_EQ(forged.status, 1);
   EXPECT_EQ(forged.out,
             "Rule file syntax error (Value for column B holds a line break on line 2)\n");
@@ -249,7 +233,7 @@ TEST_F(Cli, ValuesThatWouldBreakTheOutputLinesAreRuleErrors) {
   file("fine.rules",
        "A = 1 && B = 'x\ny' => B = 2 ;\n"
        "A = 1 => COMMENT = 'two\n  ENDROW\nENDROW = 5' ;\n");
-  Result fine = run({"in.lod", "out.lod", "fine.rules"});
+  Outcome fine = run({"in.lod", "out.lod", "fine.rules"});
   EXPECT_EQ(fine.status, 0) << fine.out;
   TablePtr back(read_loadfile((dir_ / "out.lod").c_str()));
   ASSERT_TRUE(back) << lod_error;
@@ -266,7 +250,7 @@ TEST_F(Cli, OutputLinesFitTheReaderOrTheRunWarns) {
   const std::string note = "COMMENT=" + std::string(70, 'n');
   file("in.lod", key + "\nENDHEADER\n" + cell + "\n" + note + "\nENDROW\nENDFILE\n");
   file("r.rules", "C = X => C = Y ;\n");
-  Result r = run({"in.lod", "out.lod", "r.rules"});
+  Outcome r = run({"in.lod", "out.lod", "r.rules"});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(read("out.lod"), key + "\nENDHEADER\n\n" + cell + "\nEXPANSION_NUMBER = 1\n" + note +
                                  "\nENDROW\n\nENDFILE\n");
@@ -275,7 +259,7 @@ TEST_F(Cli, OutputLinesFitTheReaderOrTheRunWarns) {
   file("two.lod", "ENDHEADER\nA = 1\nENDROW\nA = 1\nENDROW\nENDFILE\n");
   const std::string value(100000, 'v');
   file("long.rules", "A = 1 => A = '" + value + "' ;\n");
-  Result long_value = run({"two.lod", "long.lod", "long.rules"});
+  Outcome long_value = run({"two.lod", "long.lod", "long.rules"});
   EXPECT_EQ(long_value.status, 1);
   EXPECT_EQ(long_value.out,
             "String too long for internal buffer (long.lod: line 3, column A, 2 lines over 78 "
@@ -294,7 +278,7 @@ TEST_F(Cli, EveryMessageIsOneLine) {
             "Rule file syntax error (Last token read ('\\x1b[2J\\nx') on line 2)\n");
 
   file("long.rules", "DET = ALL =>\n DET = A '" + std::string(100000, 'x') + "' ;\n");
-  Result token = run({"in.lod", "out.lod", "long.rules"});
+  Outcome token = run({"in.lod", "out.lod", "long.rules"});
   EXPECT_EQ(token.status, 1);
   EXPECT_EQ(token.out.size(), 511u);
   EXPECT_TRUE(token.out.starts_with("Rule file syntax error (Last token read ('xxx")) << token.out;
@@ -302,7 +286,7 @@ TEST_F(Cli, EveryMessageIsOneLine) {
   EXPECT_NE(token.out.find("x...x"), std::string::npos);
 
   const std::string name = std::string(300, 'a') + "/" + std::string(300, 'z') + ".lod";
-  Result missing = run({name, "out.lod", "long.rules"});
+  Outcome missing = run({name, "out.lod", "long.rules"});
   EXPECT_EQ(missing.out.size(), 511u);
   EXPECT_TRUE(missing.out.starts_with("Cannot open file (aaa")) << missing.out;
   EXPECT_TRUE(missing.out.ends_with("zzz.lod)\n")) << missing.out;
@@ -344,7 +328,7 @@ TEST_F(Cli, OutputsOfFixturesAndWorkloadsReadBack) {
   // Whatever a run leaves as its output must read back.
   auto written = [&](const fs::path& lod, const fs::path& rule) {
     fs::remove(dir_ / "out.lod");
-    Result r = run({lod.string(), "out.lod", rule.string()});
+    Outcome r = run({lod.string(), "out.lod", rule.string()});
     if (!exists("out.lod")) return false;
     EXPECT_TRUE(TablePtr(read_loadfile((dir_ / "out.lod").c_str())))
         << lod << " with " << rule << ": " << lod_error << "\n"

@@ -5,31 +5,33 @@
 // root, since root is not stopped by permission bits.
 
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
-#include "e2e/tool.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/scratch.h"
+#include "support/tool.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using namespace tool;
+using vela_test::listing;
+using vela_test::Outcome;
+using vela_test::read_file;
+using vela_test::run_tool;
+using vela_test::RunAs;
+using vela_test::running_as_root;
+using vela_test::write_file;
 
 const char* kInput =
     "ENDHEADER\n"
@@ -42,35 +44,22 @@ const char* kEarlier = "an earlier file, not a load file\n";
 class Faults : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = fs::temp_directory_path() / "rowfan-faults-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    // Open to the unprivileged user, so only the case's own file or
-    // directory stands in its way.
-    fs::permissions(dir_, fs::perms::all);
     file("in.lod", kInput);
     file("r.rules", kRules);
   }
-  void TearDown() override {
-    // Directories made read-only by a case must be writable again to go.
-    for (auto& e : fs::recursive_directory_iterator(dir_)) {
-      if (e.is_directory()) fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add);
-    }
-    fs::remove_all(dir_);
-  }
 
   fs::path file(const std::string& name, const std::string& text) {
-    write_file(dir_ / name, text);
-    return dir_ / name;
+    return scratch_.write(name, text);
   }
   // Made the unprivileged user's own when the tests run as root.
   void give_away(const fs::path& path) {
     if (running_as_root()) {
-      ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+      vela_test::User nobody = vela_test::nobody();
+      ASSERT_EQ(chown(path.c_str(), nobody.uid, nobody.gid), 0);
     }
   }
   // One message line naming `name`, status 1, nothing on standard error.
-  static void expect_one_report(const Result& r, const std::string& name) {
+  static void expect_one_report(const Outcome& r, const std::string& name) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
@@ -78,7 +67,10 @@ class Faults : public testing::Test {
     EXPECT_NE(r.out.find("(" + name), std::string::npos) << r.out;
   }
 
-  fs::path dir_;
+  // Open to the unprivileged user, so only the case's own file or directory
+  // stands in its way.
+  vela_test::ScratchDir scratch_{"rowfan-faults", vela_test::Reach::everyone};
+  fs::path dir_ = scratch_.path();
 };
 
 TEST_F(Faults, OutputToAFullDeviceIsReportedAndLeavesTheDeviceAlone) {
@@ -89,7 +81,7 @@ TEST_F(Faults, OutputToAFullDeviceIsReportedAndLeavesTheDeviceAlone) {
     ASSERT_EQ(mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0) << errno;
   }
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.lod", full, "r.rules"}, false);
+  Outcome r = run_tool(dir_, {"in.lod", full, "r.rules"});
   expect_one_report(r, full);
   EXPECT_EQ(r.out, "Cannot write to file (" + full + ")\n");
   EXPECT_EQ(listing(dir_), before);
@@ -101,7 +93,7 @@ TEST_F(Faults, OutputInAReadOnlyDirectoryIsRefused) {
   fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec |
                                    fs::perms::group_read | fs::perms::group_exec |
                                    fs::perms::others_read | fs::perms::others_exec);
-  Result r = run_tool(dir_, {"in.lod", "ro/out.lod", "r.rules"}, true);
+  Outcome r = run_tool(dir_, {"in.lod", "ro/out.lod", "r.rules"}, RunAs::nobody);
   expect_one_report(r, "ro/out.lod");
   EXPECT_EQ(r.out, "Cannot write to file (ro/out.lod)\n");
   EXPECT_TRUE(listing(dir_ / "ro").empty());
@@ -115,7 +107,7 @@ TEST_F(Faults, AWritableFileInAReadOnlyDirectoryIsLeftAsItWas) {
   fs::permissions(dir_ / "ro/out.lod", fs::perms::all);
   fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec |
                                    fs::perms::others_read | fs::perms::others_exec);
-  Result r = run_tool(dir_, {"in.lod", "ro/out.lod", "r.rules"}, true);
+  Outcome r = run_tool(dir_, {"in.lod", "ro/out.lod", "r.rules"}, RunAs::nobody);
   expect_one_report(r, "ro/out.lod");
   EXPECT_EQ(read_file(dir_ / "ro/out.lod"), kEarlier);
   EXPECT_EQ(listing(dir_ / "ro"), std::vector<std::string>{"out.lod"});
@@ -123,7 +115,7 @@ TEST_F(Faults, AWritableFileInAReadOnlyDirectoryIsLeftAsItWas) {
 
 TEST_F(Faults, OutputInAMissingDirectoryIsReported) {
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.lod", "no/such/out.lod", "r.rules"}, false);
+  Outcome r = run_tool(dir_, {"in.lod", "no/such/out.lod", "r.rules"});
   expect_one_report(r, "no/such/out.lod");
   EXPECT_EQ(r.out, "Cannot write to file (no/such/out.lod)\n");
   EXPECT_EQ(listing(dir_), before);
@@ -135,7 +127,7 @@ TEST_F(Faults, AnExistingReadOnlyFileIsNotReplaced) {
   fs::permissions(dir_ / "out.lod",
                   fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, true);
+  Outcome r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, RunAs::nobody);
   expect_one_report(r, "out.lod");
   EXPECT_EQ(r.out, "Cannot write to file (out.lod)\n");
   EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
@@ -146,7 +138,7 @@ TEST_F(Faults, AnInputThatIsADirectoryIsReported) {
   fs::create_directory(dir_ / "in.d");
   file("out.lod", kEarlier);
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.d", "out.lod", "r.rules"}, false);
+  Outcome r = run_tool(dir_, {"in.d", "out.lod", "r.rules"});
   expect_one_report(r, "in.d");
   EXPECT_EQ(r.out, "Cannot open file (in.d)\n");
   EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
@@ -157,7 +149,7 @@ TEST_F(Faults, AnUnreadableInputIsReported) {
   fs::permissions(dir_ / "in.lod", fs::perms::none);
   file("out.lod", kEarlier);
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, true);
+  Outcome r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, RunAs::nobody);
   expect_one_report(r, "in.lod");
   EXPECT_EQ(r.out, "Cannot open file (in.lod)\n");
   EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
@@ -168,7 +160,7 @@ TEST_F(Faults, AnEmptyFifoAsInputEndsWithoutHanging) {
   ASSERT_EQ(mkfifo((dir_ / "in.fifo").c_str(), 0666), 0);
   auto before = listing(dir_);
   // A writer that comes and goes at once: the tool sees the end of the file.
-  auto open_and_close = [&] {
+  auto open_and_close = [&](pid_t) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
       int fd = open((dir_ / "in.fifo").c_str(), O_WRONLY | O_NONBLOCK);
@@ -179,7 +171,7 @@ TEST_F(Faults, AnEmptyFifoAsInputEndsWithoutHanging) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   };
-  Result r = run_tool(dir_, {"in.fifo", "out.lod", "r.rules"}, false, open_and_close);
+  Outcome r = run_tool(dir_, {"in.fifo", "out.lod", "r.rules"}, RunAs::caller, open_and_close);
   expect_one_report(r, "in.fifo");
   EXPECT_EQ(r.out, "Cannot process load file (in.fifo: Syntax error in loadile at line 0)\n");
   EXPECT_EQ(listing(dir_), before);
@@ -189,7 +181,7 @@ TEST_F(Faults, ARuleFileThatIsADirectoryIsReported) {
   fs::create_directory(dir_ / "rules.d");
   file("out.lod", kEarlier);
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.lod", "out.lod", "rules.d"}, false);
+  Outcome r = run_tool(dir_, {"in.lod", "out.lod", "rules.d"});
   expect_one_report(r, "rules.d");
   EXPECT_EQ(r.out, "Cannot open file (rules.d)\n");
   EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
@@ -199,7 +191,7 @@ TEST_F(Faults, ARuleFileThatIsADirectoryIsReported) {
 TEST_F(Faults, AnUnreadableRuleFileIsReported) {
   fs::permissions(dir_ / "r.rules", fs::perms::none);
   auto before = listing(dir_);
-  Result r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, true);
+  Outcome r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, RunAs::nobody);
   expect_one_report(r, "r.rules");
   EXPECT_EQ(r.out, "Cannot open file (r.rules)\n");
   EXPECT_EQ(listing(dir_), before);

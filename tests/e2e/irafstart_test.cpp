@@ -7,62 +7,30 @@
 // itself is then run under the same conditions.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
-#include "e2e/tool.h"
+#include "support/process.h"
+#include "support/scratch.h"
+#include "support/tool.h"
 
 namespace fs = std::filesystem;
 
-extern "C" char** environ;
-
 namespace {
 
-struct Outcome {
-  int status = -1;    // exit status, or 128 + signal as a shell reports it
-  std::string out;    // standard output
-  std::string err;    // standard error
-  std::string state;  // what the probe dumps on descriptor 3
-  bool operator==(const Outcome&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-  return os << "status " << o.status << "\n--- out\n"
-            << o.out << "--- err\n"
-            << o.err << "--- state\n"
-            << o.state.substr(0, 2000);
-}
-
+using vela_test::launch;
+using vela_test::Outcome;
 // The conditions a program is started under.
-struct Conditions {
-  std::vector<std::string> args{};
-  std::optional<std::vector<std::string>> env{};  // unset: this process's
-  std::vector<int> ignored{};                     // set to SIG_IGN before exec
-  std::vector<int> blocked{};                     // blocked before exec
-  std::vector<int> closed{};                      // standard descriptors closed
-  bool reader_gone = false;                       // standard output a pipe nobody reads
-  int stdin_fd = -1;                              // standard input, if not /dev/null
-  int stdout_fd = -1;                             // standard output, if not a pipe to us
-  std::vector<int> signals{};                     // sent in turn once the program says "ready"
-  fs::path dir = fs::temp_directory_path();
-  // Called once the program runs, before any signal; e.g. to open a FIFO.
-  std::function<void(pid_t)> started{};
-};
+using Conditions = vela_test::Launch;
 
 // A run under the sanitizers keeps the options that make its reports
 // comparable, even in an otherwise empty environment.
@@ -72,89 +40,6 @@ std::vector<std::string> empty_environment() {
     if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
   }
   return env;
-}
-
-Outcome launch(const std::string& program, const Conditions& setup) {
-  std::vector<std::string> args{fs::path(program).filename().string()};
-  args.insert(args.end(), setup.args.begin(), setup.args.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env_strings;
-  if (setup.env) {
-    env_strings = *setup.env;
-  } else {
-    for (char** e = environ; *e != nullptr; ++e) env_strings.emplace_back(*e);
-  }
-  std::vector<char*> envp;
-  for (auto& e : env_strings) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  int out[2], err[2], state[2];
-  if (pipe(out) != 0 || pipe(err) != 0 || pipe(state) != 0) return {};
-  if (setup.reader_gone) close(out[0]);
-
-  pid_t pid = fork();
-  if (pid == 0) {
-    for (int sig = 1; sig < 32; ++sig) signal(sig, SIG_DFL);
-    for (int sig : setup.ignored) signal(sig, SIG_IGN);
-    sigset_t mask;
-    sigemptyset(&mask);
-    for (int sig : setup.blocked) sigaddset(&mask, sig);
-    sigprocmask(SIG_SETMASK, &mask, nullptr);
-    if (chdir(setup.dir.c_str()) != 0) _exit(125);
-    int in = setup.stdin_fd >= 0 ? setup.stdin_fd : open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    dup2(setup.stdout_fd >= 0 ? setup.stdout_fd : out[1], 1);
-    dup2(err[1], 2);
-    dup2(state[1], 3);
-    for (int fd = 4; fd < 64; ++fd) close(fd);
-    for (int fd : setup.closed) close(fd);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  close(state[1]);
-
-  Outcome outcome;
-  struct Source {
-    int fd;
-    std::string* text;
-  };
-  std::vector<Source> sources{{err[0], &outcome.err}, {state[0], &outcome.state}};
-  if (!setup.reader_gone) sources.push_back({out[0], &outcome.out});
-  if (setup.started) setup.started(pid);
-  std::size_t next_signal = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!sources.empty() && std::chrono::steady_clock::now() < deadline) {
-    bool ready = outcome.out.find("ready\n") != std::string::npos;
-    if (ready && next_signal < setup.signals.size()) {
-      // Give an ignored signal time to be (not) acted upon before the next.
-      if (next_signal > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      kill(pid, setup.signals[next_signal++]);
-    }
-    std::vector<pollfd> fds;
-    for (auto& s : sources) fds.push_back({s.fd, POLLIN, 0});
-    if (poll(fds.data(), fds.size(), 100) <= 0) continue;
-    for (std::size_t i = fds.size(); i-- > 0;) {
-      if (fds[i].revents == 0) continue;
-      char buf[4096];
-      ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sources[i].text->append(buf, n);
-      } else {
-        close(sources[i].fd);
-        sources.erase(sources.begin() + i);
-      }
-    }
-  }
-  for (auto& s : sources) close(s.fd);
-  if (!sources.empty()) kill(pid, SIGKILL);  // hung: shows as status 137
-  int status = 0;
-  waitpid(pid, &status, 0);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return outcome;
 }
 
 // Both builds of the probe under the same conditions; returns the outcome,
@@ -249,16 +134,9 @@ TEST(IrafStartProbe, AnEmptyEnvironmentStaysEmpty) {
 
 class IrafStartFiles : public testing::Test {
  protected:
-  void SetUp() override {
-    dir_ =
-        fs::temp_directory_path() / ("irafstart-e2e-" + std::to_string(getpid()) + "-" +
-                                     testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  static std::string read(const fs::path& path) { return tool::read_file(path); }
-  fs::path dir_;
+  static std::string read(const fs::path& path) { return vela_test::read_file(path); }
+  vela_test::ScratchDir scratch_{"irafstart-e2e"};
+  fs::path dir_ = scratch_.path();
 };
 
 // IRAF reads a zzsetenv.def in the working directory in place of its own; a
@@ -277,8 +155,8 @@ TEST_F(IrafStartFiles, AZzsetenvDefInTheWorkingDirectoryIsNotRead) {
 // move where its output goes in a file opened for update.
 TEST_F(IrafStartFiles, SharedOffsetsOfStandardInputAndOutputStay) {
   auto run = [&](const char* program) {
-    std::ofstream(dir_ / "list") << "one\ntwo\nthree\n";
-    std::ofstream(dir_ / "out") << "0123456789012345678901234567890123456789\n";
+    scratch_.write("list", "one\ntwo\nthree\n");
+    scratch_.write("out", "0123456789012345678901234567890123456789\n");
     int in = open((dir_ / "list").c_str(), O_RDONLY);
     int out = open((dir_ / "out").c_str(), O_RDWR);
     lseek(in, 4, SEEK_SET);
@@ -309,13 +187,12 @@ const char* kExpanded =
 class IrafStartTool : public IrafStartFiles {
  protected:
   void SetUp() override {
-    IrafStartFiles::SetUp();
-    std::ofstream(dir_ / "in.lod") << kInput;
-    std::ofstream(dir_ / "r.rules") << kRules;
+    scratch_.write("in.lod", kInput);
+    scratch_.write("r.rules", kRules);
   }
   Outcome tool(Conditions setup) {
     setup.dir = dir_;
-    return launch(ROWFAN_BIN, setup);
+    return launch(vela_test::tool_path(), setup);
   }
 };
 
@@ -361,7 +238,7 @@ TEST_P(IrafStartToolWaiting, ASignalWhileTheToolWorksEndsItAsTheShellExpects) {
 INSTANTIATE_TEST_SUITE_P(CtrlCAndSigterm, IrafStartToolWaiting, testing::Values(SIGINT, SIGTERM));
 
 TEST_F(IrafStartTool, SharedOffsetOfStandardInputStays) {
-  std::ofstream(dir_ / "list") << "one\ntwo\n";
+  scratch_.write("list", "one\ntwo\n");
   int in = open((dir_ / "list").c_str(), O_RDONLY);
   lseek(in, 4, SEEK_SET);
   Outcome o = tool({.args = {"in.lod", "out.lod", "r.rules"}, .stdin_fd = in});

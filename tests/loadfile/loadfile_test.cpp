@@ -8,12 +8,14 @@
 #include <string>
 #include <string_view>
 
-#include "loadfile/scratch.h"
-#include "table_dump.h"
+#include "support/scratch.h"
+#include "support/tables.h"
 
 namespace {
 
-class ReadLoadfile : public ScratchDir {
+using vela_test::dump_table;
+
+class ReadLoadfile : public vela_test::ScratchTest {
  protected:
   TablePtr read_text(std::string_view text) {
     return TablePtr(read_loadfile(put_file("in.lod", text).c_str()));

@@ -14,12 +14,14 @@
 #include <string_view>
 
 #include "loadfile.h"
-#include "loadfile/scratch.h"
-#include "table_dump.h"
+#include "support/scratch.h"
+#include "support/tables.h"
 
 namespace {
 
-class WriteLoadfile : public ScratchDir {
+using vela_test::dump_table;
+
+class WriteLoadfile : public vela_test::ScratchTest {
  protected:
   // A Table with the COMMENT keyword first and a COMMENT column between two
   // others, as no reader would build it.

@@ -5,15 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "table_dump.h"
+#include "support/tables.h"
 
 namespace {
 
-TablePtr table_with_columns(std::initializer_list<const char*> names) {
-  TablePtr table(create_table());
-  for (const char* name : names) add_tab_col(table.get(), name);
-  return table;
-}
+using vela_test::dump_table;
+using vela_test::table_with_columns;
 
 TEST(Table, NewTableIsEmpty) {
   TablePtr table(create_table());

@@ -1,9 +1,11 @@
 // The expansion engine: the worked example, tie-breaks, exclusion, empty
 // choices, cross products, bookkeeping columns, case, loop detection, and the
-// engine checked row for row against the one-step-at-a-time expansion.
+// engine checked row for row against the one-step-at-a-time expansion, also
+// on rule sets whose rules share tests.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -237,6 +239,68 @@ TEST(Expand, AgreesWithStepByStepExpansion) {
       }
       defs.push_back(def);
     }
+    auto rules = make_rules(input.get(), defs);
+    std::vector<std::string> expected;
+    if (!expand_by_steps(input.get(), rules, expected)) continue;
+    compared++;
+    ASSERT_EQ(expand(input.get(), rules), expected) << "round " << round;
+  }
+  EXPECT_GT(compared, 150);
+}
+
+// Rules as real rule files often have them: most begin with the same tests
+// and differ in their second or third, several tests per rule, the shared
+// column anywhere in the layout. Rules are then filed under different
+// columns, and the earliest matching rule must still win.
+TEST(Expand, AgreesWithStepByStepExpansionWhenRulesShareTests) {
+  std::mt19937 random(54321);
+  auto pick = [&](int n) { return static_cast<int>(random() % n); };
+  const std::vector<std::string> values = {"P", "Q", "V0", "V1", "V2", "V3"};
+  int compared = 0;
+  for (int round = 0; round < 300; round++) {
+    std::vector<std::string> columns = {"A", "B", "C", "D"};
+    std::shuffle(columns.begin(), columns.end(), random);
+    if (pick(4) == 0) columns.push_back("_USED");
+    // Tests most rules share: one or two of the data columns, value P.
+    Pairs shared = {{columns[0], "P"}};
+    if (pick(2)) shared.push_back({columns[1], "P"});
+    auto any_value = [&](const std::string& column) {
+      return column == "_USED" ? std::to_string(pick(4)) : values[pick(6)];
+    };
+    std::vector<RuleDef> defs;
+    for (int i = 0, n = 2 + pick(20); i < n; i++) {
+      RuleDef def;
+      if (i > 0 && pick(3) == 0) {
+        // The same tests as an earlier rule but one value: rules that
+        // differ only in their second or third test.
+        def.tests = defs[pick(i)].tests;
+        auto& [column, value] = def.tests[pick(static_cast<int>(def.tests.size()))];
+        value = any_value(column);
+      } else {
+        if (pick(4) != 0) def.tests = shared;
+        for (int k = 0, m = 1 + pick(2); k < m; k++) {
+          const std::string& column = columns[pick(static_cast<int>(columns.size()))];
+          bool tested = std::any_of(def.tests.begin(), def.tests.end(),
+                                    [&](const auto& test) { return test.first == column; });
+          if (!tested) def.tests.push_back({column, any_value(column)});
+        }
+      }
+      for (int j = 0, m = 1 + pick(3); j < m; j++) {
+        Pairs choice;
+        for (int k = 0, a = pick(3); k < a; k++)
+          choice.push_back({columns[pick(4)], values[pick(6)]});
+        def.choices.push_back(choice);
+      }
+      defs.push_back(def);
+    }
+    std::vector<std::vector<std::string>> rows;
+    for (int r = 0, n = 1 + pick(4); r < n; r++) {
+      std::vector<std::string> row;
+      for (size_t c = 0; c < columns.size(); c++)
+        row.push_back(pick(2) ? "P" : any_value(columns[c]));
+      rows.push_back(row);
+    }
+    auto input = make_input(columns, rows);
     auto rules = make_rules(input.get(), defs);
     std::vector<std::string> expected;
     if (!expand_by_steps(input.get(), rules, expected)) continue;

@@ -4,20 +4,24 @@
 
 #include <gtest/gtest.h>
 
-#include "rowfan/rules_testing.h"
+#include <filesystem>
+#include <string>
+
 #include "rules.h"
+#include "support/reports.h"
+#include "support/scratch.h"
 
 namespace {
 
 class OpenRules : public testing::Test {
  protected:
   void SetUp() override {
-    std::filesystem::create_directories(scratch_.path / "cwd");
-    std::filesystem::create_directories(scratch_.path / "default");
+    std::filesystem::create_directories(scratch_ / "cwd");
+    std::filesystem::create_directories(scratch_ / "default");
     saved_cwd_ = std::filesystem::current_path();
-    std::filesystem::current_path(scratch_.path / "cwd");
+    std::filesystem::current_path(scratch_ / "cwd");
     saved_dir_ = default_rule_dir;
-    rule_dir_ = (scratch_.path / "default").string() + "/";
+    rule_dir_ = (scratch_ / "default").string() + "/";
     default_rule_dir = rule_dir_.c_str();
   }
   void TearDown() override {
@@ -36,14 +40,14 @@ class OpenRules : public testing::Test {
     return text;
   }
 
-  // The report that looking `name` up ends the process with.
+  // The report that looking `name` up ends the run with.
   static std::string failure(const std::string& name) {
-    ChildRun run = run_in_child([&] { open_rules(name.c_str()); });
+    vela_test::Outcome run = vela_test::catch_report([&] { open_rules(name.c_str()); });
     EXPECT_EQ(run.status, 1) << name;
     return run.out;
   }
 
-  ScratchDir scratch_;
+  vela_test::ScratchDir scratch_{"rowfan-rules"};
   std::filesystem::path saved_cwd_;
   const char* saved_dir_ = nullptr;
   std::string rule_dir_;
@@ -53,7 +57,7 @@ TEST_F(OpenRules, BareNameTriesCurrentDirectoryThenRuleDirectory) {
   write("cwd/r.rules", "here");
   write("default/r.rules", "there");
   EXPECT_EQ(read_rules("r.rules"), "here");
-  std::filesystem::remove(scratch_.path / "cwd/r.rules");
+  std::filesystem::remove(scratch_ / "cwd/r.rules");
   EXPECT_EQ(read_rules("r.rules"), "there");
   EXPECT_EQ(failure("none.rules"), "Cannot open file (none.rules)\n");
 }
@@ -63,7 +67,7 @@ TEST_F(OpenRules, NameWithDirectoryPartIsTriedOnlyAsGiven) {
   write("default/rowfan-rooted-test.rules", "");
   EXPECT_EQ(failure("sub/x.rules"), "Cannot open file (sub/x.rules)\n");
   EXPECT_EQ(failure("/rowfan-rooted-test.rules"), "Cannot open file (/rowfan-rooted-test.rules)\n");
-  EXPECT_EQ(read_rules(scratch_.path / "default/sub/x.rules"), "");
+  EXPECT_EQ(read_rules(scratch_ / "default/sub/x.rules"), "");
 }
 
 TEST_F(OpenRules, LongNameIsNeverCutToAnotherFile) {
@@ -77,7 +81,7 @@ TEST_F(OpenRules, LongNameIsNeverCutToAnotherFile) {
 }
 
 TEST_F(OpenRules, DirectoryIsNotARuleFile) {
-  std::filesystem::create_directories(scratch_.path / "cwd/d.rules");
+  std::filesystem::create_directories(scratch_ / "cwd/d.rules");
   EXPECT_EQ(failure("d.rules"), "Cannot open file (d.rules)\n");
   EXPECT_EQ(failure(""), "Cannot open file ()\n");
   write("default/d.rules", "there");

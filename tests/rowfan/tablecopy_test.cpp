@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include "rowfan/rules_testing.h"
-#include "table_dump.h"
+#include "support/tables.h"
 #include "tablecopy.h"
 
 namespace {
+
+using vela_test::dump_table;
+using vela_test::table_with_columns;
 
 TEST(CopyLayout, AddsSourceColumnsThenExtrasAndLeavesOneEmptyRow) {
   TablePtr source = table_with_columns({"A", "B"});

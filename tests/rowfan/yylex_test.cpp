@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "rowfan/rules_testing.h"
 #include "rules.h"
+#include "support/scratch.h"
 #include "yyparse.hpp"
 
 extern int yyleng;
@@ -126,10 +126,10 @@ TEST(Scanner, EmptyInputAndTrailingComments) {
 }
 
 TEST(ScannerDeathTest, ReadFailureEndsWithStatusTwo) {
-  ScratchDir dir;
+  vela_test::ScratchDir dir("rowfan-rules");
   EXPECT_EXIT(
       {
-        rule_scan_start(std::fopen(dir.path.c_str(), "r"));
+        rule_scan_start(std::fopen(dir.path().c_str(), "r"));
         yylex();
       },
       testing::ExitedWithCode(2), "^input in flex scanner failed\n$");

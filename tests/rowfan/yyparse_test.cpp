@@ -4,11 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include "rowfan/rules_testing.h"
 #include "rules.h"
-#include "table_dump.h"
+#include "support/process.h"
+#include "support/reports.h"
+#include "support/scratch.h"
+#include "support/tables.h"
 
 namespace {
+
+using vela_test::dump_table;
+using vela_test::Outcome;
+using vela_test::ScratchDir;
+using vela_test::table_with_columns;
 
 // Both rule Tables as text.
 struct Parsed {
@@ -26,15 +33,15 @@ Parsed parse_file(const std::string& path, const std::vector<std::string>& colum
 
 Parsed parse_text(const std::string& text,
                   const std::vector<std::string>& columns = {"KIND", "SIZE", "NAME"}) {
-  ScratchDir dir;
+  ScratchDir dir("rowfan-rules");
   return parse_file(dir.write("test.rules", text), columns);
 }
 
 // The message line that a parse of `text` ends with (exit status 1).
 std::string syntax_error(const std::string& text) {
-  ScratchDir dir;
+  ScratchDir dir("rowfan-rules");
   const std::string path = dir.write("bad.rules", text);
-  ChildRun run = run_in_child([&] { parse_file(path, {"KIND", "SIZE", "NAME"}); });
+  Outcome run = vela_test::run_in_child([&] { parse_file(path, {"KIND", "SIZE", "NAME"}); });
   EXPECT_EQ(run.status, 1) << text;
   return run.out;
 }
@@ -135,8 +142,8 @@ TEST(RuleParserDeathTest, SyntaxErrorsNameTheTokenAndItsLine) {
   EXPECT_EQ(syntax_error("KIND = A || KIND = B => SIZE = 1;"), error_line("||", 1));
 }
 
-TEST(RuleParserDeathTest, MissingRuleFileIsReportedAsTyped) {
-  ChildRun run = run_in_child([] { parse_file("no/such.rules", {"KIND"}); });
+TEST(RuleParser, MissingRuleFileIsReportedAsTyped) {
+  Outcome run = vela_test::catch_report([] { parse_file("no/such.rules", {"KIND"}); });
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Cannot open file (no/such.rules)\n");
 }

@@ -15,11 +15,12 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "startguard.h"
+#include "support/process_state.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -32,12 +33,7 @@ long envfid_(short* key, short* value, long* maxch) __attribute__((weak));
 
 namespace {
 
-struct Disposition {
-  void (*handler)(int);
-  int flags;
-  std::vector<int> mask;
-  bool operator==(const Disposition&) const = default;
-};
+using vela_test::Disposition;
 
 struct ProcessView {
   std::vector<std::string> env;
@@ -52,28 +48,15 @@ struct ProcessView {
   bool operator==(const ProcessView&) const = default;
 };
 
-std::vector<int> members(const sigset_t& set) {
-  std::vector<int> sigs;
-  for (int sig = 1; sig < NSIG; ++sig) {
-    if (sigismember(&set, sig) == 1) sigs.push_back(sig);
-  }
-  return sigs;
-}
-
 ProcessView look() {
   ProcessView v;
   v.fpe = fetestexcept(FE_ALL_EXCEPT);
   v.round = fegetround();
   v.env = save_environ();
   for (int sig = 1; sig < NSIG; ++sig) {
-    struct sigaction sa = {};
-    sigaction(sig, nullptr, &sa);
-    // Less SA_RESTORER, the C library's mark on every disposition it sets.
-    v.actions.push_back({sa.sa_handler, sa.sa_flags & ~0x04000000, members(sa.sa_mask)});
+    v.actions.push_back(vela_test::disposition(sig).value_or(Disposition{}));
   }
-  sigset_t mask;
-  sigprocmask(SIG_SETMASK, nullptr, &mask);
-  v.blocked = members(mask);
+  v.blocked = vela_test::blocked_signals();
   if (DIR* d = opendir("/proc/self/fd")) {
     int own = dirfd(d);
     while (dirent* e = readdir(d)) {
@@ -100,9 +83,9 @@ class IrafStart : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     home_ = fs::current_path();
-    dir_ = fs::temp_directory_path() / ("irafstart-" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-    std::ofstream(dir_ / "zzsetenv.def") << "set\tpkglibs\t= \"planted/\"\n";
+    vela_test::ScratchDir scratch("irafstart");
+    dir_ = scratch.path();
+    scratch.write("zzsetenv.def", "set\tpkglibs\t= \"planted/\"\n");
     ASSERT_EQ(chdir(dir_.c_str()), 0);
 
     saved_int_ = signal(SIGINT, SIG_IGN);
@@ -128,7 +111,6 @@ class IrafStart : public testing::Test {
     signal(SIGUSR1, saved_usr1_);
     sigprocmask(SIG_SETMASK, &saved_mask_, nullptr);
     ASSERT_EQ(chdir(home_.c_str()), 0);
-    fs::remove_all(dir_);
   }
 
   static inline fs::path home_, dir_;

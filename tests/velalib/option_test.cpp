@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "alist.h"
-#include "messages.h"
+#include "support/reports.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
+using vela_test::MessageLog;
 
 // A fresh option store for each test, with message lines collected.
 class OptionTest : public testing::Test {
@@ -79,7 +80,8 @@ TEST_F(OptionTest, BannerOnlyForVExactlyYes) {
   }
 }
 
-TEST(OptionDeathTest, UnknownNameIsFatal) {
-  EXPECT_EXIT((STDOUT_TO_STDERR(), init_option(), get_option("w")), testing::ExitedWithCode(1),
-              "^Option name not recognized \\(w\\)\n$");
+TEST_F(OptionTest, UnknownNameIsFatal) {
+  vela_test::Outcome run = vela_test::catch_report([] { get_option("w"); });
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "Option name not recognized (w)\n");
 }

@@ -15,10 +15,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "support/scratch.h"
 
 extern "C" char** environ;
 
@@ -178,7 +178,8 @@ TEST_F(GuardTest, DropsASignalThatTheProgramIgnores) {
 
 TEST(StartupGuard, ComesBackToADirectoryThatWasRemoved) {
   auto here = fs::current_path();
-  auto gone = fs::temp_directory_path() / ("startguard-" + std::to_string(getpid()));
+  vela_test::ScratchDir scratch("startguard");
+  auto gone = scratch / "gone";
   fs::create_directory(gone);
   ASSERT_EQ(chdir(gone.c_str()), 0);
   struct stat before;
@@ -221,8 +222,8 @@ TEST(StartupGuard, LendsAClosedStandardDescriptorAndClosesItAgain) {
 // file being written: a start-up that rewinds the one and seeks to the end of
 // the other must move neither shared offset, nor touch the C streams' buffers.
 TEST(StartupGuard, LendsStandInsForStandardInputAndOutput) {
-  auto dir = fs::temp_directory_path() / ("startguard-io-" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  vela_test::ScratchDir scratch("startguard-io");
+  const fs::path& dir = scratch.path();
   int in = open((dir / "in").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
   int out = open((dir / "out").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
   ASSERT_GE(in, 0);
@@ -265,9 +266,7 @@ TEST(StartupGuard, LendsStandInsForStandardInputAndOutput) {
   close(own_out);
   close(in);
   close(out);
-  std::ifstream written(dir / "out");
-  std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
-  fs::remove_all(dir);
+  std::string text = vela_test::read_file(dir / "out");
 
   EXPECT_TRUE(ready);
   EXPECT_TRUE(null_inside);

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "messages.h"
+#include "support/reports.h"
+
+using vela_test::MessageLog;
 
 TEST(MessageTable, HoldsSixtyBareTexts) {
   for (int code = 0; code < VELA_NMSG; ++code) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch.h"
+
 TEST(Patmatch, StarsStopAtTheNextPatternCharacter) {
   const std::vector<std::pair<const char*, const char*>> matches = {
       {"*", ""},       {"*", "any"},       {"?", "a"},      {"", ""},
@@ -33,15 +35,12 @@ using Names = std::vector<std::string>;
 class WildExpandTest : public testing::Test {
  protected:
   WildExpandTest() {
-    char templ[] = "/tmp/wildexpandXXXXXX";
-    dir_ = std::string(mkdtemp(templ)) + "/";
     for (const char* name : {"y.lod", "x.lod", "x.y.lod", "b.txt", ".hidden"}) {
       std::fclose(std::fopen((dir_ + name).c_str(), "w"));
     }
   }
   ~WildExpandTest() override {
     for (int i = 0; i < count_; ++i) std::free(list_[i]);
-    std::filesystem::remove_all(dir_);
   }
 
   Names expand(const std::string& argument, int limit = 511) {
@@ -55,7 +54,8 @@ class WildExpandTest : public testing::Test {
     return out;
   }
 
-  std::string dir_;
+  vela_test::ScratchDir scratch_{"wildexpand"};
+  std::string dir_ = scratch_.path().string() + "/";
   char* list_[512] = {};
   int count_ = 0;
   int last_ = 0;

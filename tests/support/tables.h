@@ -1,5 +1,21 @@
-// Renders a Table as text, so that one assertion can check all of it.
-//
+// Tables for tests: made with given columns, and rendered as text so that one
+// assertion can check all of a Table.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "table.h"
+
+namespace vela_test {
+
+// A Table with the given columns (and the one empty row that adding leaves).
+inline TablePtr table_with_columns(const std::vector<std::string>& columns) {
+  TablePtr table(create_table());
+  for (const auto& name : columns) add_tab_col(table.get(), name);
+  return table;
+}
+
 // Layout:
 //   one line per header keyword, in keyword order:  NAME=VALUE
 //   one header line of the column names:            | A | B |
@@ -8,12 +24,6 @@
 // gives the header line "|". Text is written as it is stored (a multi-line
 // value keeps its newlines), and a cell the Table cannot hand out shows as
 // "(null)".
-#pragma once
-
-#include <string>
-
-#include "table.h"
-
 inline std::string dump_table(Table* table) {
   auto text = [](const char* s) { return std::string(s != nullptr ? s : "(null)"); };
   std::string out;
@@ -31,3 +41,5 @@ inline std::string dump_table(Table* table) {
   }
   return out;
 }
+
+}  // namespace vela_test

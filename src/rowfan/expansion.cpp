@@ -1,0 +1,149 @@
+// The expansion loop on the row stack: match the top row, push its next
+// child or pop it, and emit every row that no rule governs. Rule order
+// decides among matches: the lowest-numbered matching rule wins, never the
+// rule that produced the row.
+
+#include "expansion.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "loopguard.h"
+
+namespace {
+
+// One run: owns the stack and the loop guard, borrows the rule set and the
+// input for the length of the run.
+struct Expansion {
+  const RuleSet& rules;
+  Table* input;
+  RowStack stack;
+  LoopGuard guard;
+};
+
+void grow(RowStack& stack) {
+  stack.depth++;
+  if (static_cast<size_t>(stack.depth) > stack.frames.size()) {
+    stack.frames.resize(stack.depth);
+    stack.cells.resize(static_cast<size_t>(stack.depth) * stack.ncol);
+  }
+  stack.frames[stack.depth - 1] = Frame();
+}
+
+void pop(Expansion& e) {
+  e.stack.depth--;
+  check_pop(e.guard, e.stack.depth);
+}
+
+void push_input_row(Expansion& e, int r) {
+  grow(e.stack);
+  std::string_view* row = row_cells(e.stack, 0);
+  for (int c = 0; c < e.stack.ncol; c++) {
+    row[c] = e.rules.carried[c] ? text_view(get_tab_cell_bynum(e.input, c, r)) : std::string_view();
+  }
+}
+
+bool matches(const Expansion& e, const Rule& rule, int t) {
+  if (rule.used_test != kNoRule && rule.used_test != e.stack.frames[t].used) return false;
+  const std::string_view* row = row_cells(e.stack, t);
+  for (int k = rule.tests_begin; k < rule.tests_end; k++) {
+    if (row[e.rules.tests[k].column] != e.rules.tests[k].value) return false;
+  }
+  return true;
+}
+
+// The rule that governs row t, matching one if the row has none yet.
+int find_match(Expansion& e, int t) {
+  Frame& frame = e.stack.frames[t];
+  if (frame.target != kNoRule) return frame.target;
+  const RuleSet& set = e.rules;
+  int best = kNoRule;
+  // Each list is in rule order, so its first match is its best.
+  auto consider = [&](const int* from, const int* to, bool keyed) {
+    for (; from != to; ++from) {
+      int i = *from;
+      if (best != kNoRule && i >= best) return;
+      if (i == frame.used) continue;
+      const Rule& rule = set.rules[i];
+      if ((keyed && rule.key_only) || matches(e, rule, t)) {
+        best = i;
+        return;
+      }
+    }
+  };
+  const std::string_view* row = row_cells(e.stack, t);
+  const ValueSlot* decided = nullptr;  // the slot whose own rule is best
+  for (const ValueIndex& index : set.keys) {
+    const ValueSlot* slot = find_value(index, row[index.column]);
+    if (slot == nullptr || (best != kNoRule && slot->rule >= best)) continue;
+    if (slot->key_only && slot->rule != frame.used) {
+      best = slot->rule;
+      decided = slot;
+      continue;
+    }
+    int before = best;
+    consider(index.rules.data() + slot->begin, index.rules.data() + slot->end, true);
+    if (best != before) decided = nullptr;
+  }
+  int before = best;
+  consider(set.unkeyed.data(), set.unkeyed.data() + set.unkeyed.size(), false);
+  if (best != before) decided = nullptr;
+  if (best != kNoRule) {
+    frame.target = best;
+    frame.next = decided ? decided->first : set.rules[best].first;
+    frame.last = decided ? decided->last : set.rules[best].last;
+  }
+  return best;
+}
+
+// Pushes the next child of the matched row t, or pops t when its choices
+// are used up.
+void apply_match(Expansion& e, int t, int input_row) {
+  RowStack& stack = e.stack;
+  Frame& frame = stack.frames[t];
+  if (frame.next > frame.last) {
+    pop(e);
+    return;
+  }
+  int choice = frame.next++;
+  int rule_number = frame.target;
+  grow(stack);  // may move the frames: `frame` is not used after this
+  std::string_view* child = row_cells(stack, t + 1);
+  std::copy_n(row_cells(stack, t), stack.ncol, child);
+  const RuleSet& set = e.rules;
+  for (int k = set.choice_begin[choice]; k < set.choice_begin[choice + 1]; k++) {
+    child[set.choice_cells[k].column] = set.choice_cells[k].value;
+  }
+  stack.frames[t + 1].used = rule_number;
+  check_push(e.guard, stack, input_row);
+}
+
+}  // namespace
+
+int run_expansion(const RuleSet& rules, Table* input, const RowSink& sink) {
+  Expansion e{rules, input, RowStack(), LoopGuard()};
+  e.stack.ncol = rules.ncol;
+  int ncol = rules.ncol;
+  std::vector<std::string_view> out(ncol + 1);
+  char number[24];
+  long long emitted = 0;
+  for (int r = 0; r < input->nrow; r++) {
+    push_input_row(e, r);
+    while (e.stack.depth > 0) {
+      int t = e.stack.depth - 1;
+      if (find_match(e, t) != kNoRule) {
+        apply_match(e, t, r);
+        continue;
+      }
+      // The top row is final: emit it and pop it.
+      emitted++;
+      std::copy_n(row_cells(e.stack, t), ncol, out.begin());
+      auto [end, ec] = std::to_chars(number, number + sizeof number, emitted);
+      (void)ec;
+      out[ncol] = std::string_view(number, end - number);
+      if (sink(out.data()) < 0) return -1;
+      pop(e);
+    }
+  }
+  return 0;
+}

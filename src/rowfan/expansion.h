@@ -1,0 +1,45 @@
+// The expansion itself: the rows on the current path kept on a stack, each
+// top row matched against the rule set and expanded depth first.
+//
+// A row's cells are views into the input Table and the action table, which
+// do not change during a run, so pushing a child copies views, never text,
+// and the stack's memory is bounded by the depth of rule nesting times the
+// number of columns, whatever the output size.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include "expand.h"
+#include "ruleset.h"
+
+// What the engine knows of one row on the stack besides its cells: rule and
+// choice numbers only, no views.
+struct Frame {
+  int used = kNoRule;    // rule that produced this row; none for an input row
+  int target = kNoRule;  // rule that has matched this row
+  int next = 0;          // next choice of the matched rule
+  int last = -1;         // its last choice
+};
+
+// Owns its frames and cell views. The views point into the input and action
+// tables and stay valid while those are unchanged; a row_cells() pointer
+// stays valid only until the next push.
+struct RowStack {
+  int ncol = 0;
+  int depth = 0;  // rows on the stack; the top row is depth - 1
+  std::vector<Frame> frames;
+  std::vector<std::string_view> cells;  // row d: cells[d * ncol] up to [(d + 1) * ncol]
+};
+
+inline std::string_view* row_cells(RowStack& stack, int depth) {
+  return &stack.cells[static_cast<size_t>(depth) * stack.ncol];
+}
+inline const std::string_view* row_cells(const RowStack& stack, int depth) {
+  return &stack.cells[static_cast<size_t>(depth) * stack.ncol];
+}
+
+// Expands every row of `input` by `rules`, handing each final row to
+// `sink`; returns -1 as soon as the sink does, else 0.
+int run_expansion(const RuleSet& rules, Table* input, const RowSink& sink);
