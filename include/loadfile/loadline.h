@@ -21,8 +21,9 @@ int closing_load_token(std::string_view line);
 // followed by its value, which runs on to its own newlines; its first line
 // decides the layout, and every later one is written as it stands.
 struct LoadLineFit {
-  bool compact = false;    // the blanks around `=` are left out
-  int overlong = 0;        // lines past kLoadLineMax even so
-  int first_overlong = 0;  // the first of them, counted from the value's first line
+  bool compact = false;     // the blanks around `=` are left out
+  long lines = 1;           // lines the value is written on
+  int overlong = 0;         // of those, how many pass kLoadLineMax even so
+  long first_overlong = 0;  // the first of them, counted from 0
 };
 LoadLineFit fit_load_line(std::string_view name, std::string_view value, bool is_comment);

@@ -38,27 +38,29 @@ LoadLineFit fit_load_line(std::string_view name, std::string_view value, bool is
   const size_t spaced = name.size() + (is_comment ? 2 : 3);
   const size_t compact = name.size() + 1;
   LoadLineFit fit;
-  // The whole value on the first line is the common case, and fits at once.
-  if (spaced + value.size() <= kLoadLineMax) return fit;
-
-  // Only a COMMENT runs on to further lines; any other value is written on
-  // one line, whatever it holds.
-  size_t first_end = is_comment ? value.find('\n') : std::string_view::npos;
-  size_t first = first_end == std::string_view::npos ? value.size() : first_end;
-  if (spaced + first > kLoadLineMax) {
-    fit.compact = compact + first <= kLoadLineMax;
+  auto fit_first = [&](size_t length) {
+    if (spaced + length <= kLoadLineMax) return;
+    fit.compact = compact + length <= kLoadLineMax;
     if (!fit.compact) fit.overlong = 1;
+  };
+  // Any other value is written on one line, whatever it holds.
+  if (!is_comment) {
+    fit_first(value.size());
+    return fit;
   }
-  if (first_end == std::string_view::npos) return fit;
-  int lineno = 1;
-  for (size_t from = first_end + 1; from < value.size(); ++lineno) {
+  // A COMMENT runs on to its own newlines; a final one ends its last line.
+  fit.lines = 0;
+  for (size_t from = 0;;) {
     size_t end = value.find('\n', from);
-    if (end == std::string_view::npos) end = value.size();
-    if (end - from > kLoadLineMax) {
-      if (fit.overlong == 0) fit.first_overlong = lineno;
+    size_t length = (end == std::string_view::npos ? value.size() : end) - from;
+    if (fit.lines == 0) {
+      fit_first(length);
+    } else if (length > kLoadLineMax) {
+      if (fit.overlong == 0) fit.first_overlong = fit.lines;
       ++fit.overlong;
     }
+    ++fit.lines;
+    if (end == std::string_view::npos || end + 1 == value.size()) return fit;
     from = end + 1;
   }
-  return fit;
 }

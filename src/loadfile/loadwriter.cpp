@@ -8,7 +8,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -87,25 +86,24 @@ void emit(LoadWriter* writer, std::string_view text) {
 }
 
 // Keeps the first line that no layout brings within the reader's limit, and
-// counts them all; called before the value's lines are counted as written.
-void note_overlong(LoadWriter* writer, const LoadLineFit& fit, std::string_view name) {
+// counts them all. `first_line` is the number of the value's first line.
+void note_overlong(LoadWriter* writer, const LoadLineFit& fit, std::string_view name,
+                   long first_line) {
   if (fit.overlong == 0) return;
   if (writer->overlong.count == 0) {
-    writer->overlong.line = writer->lineno + 1 + fit.first_overlong;
+    writer->overlong.line = first_line + fit.first_overlong;
     writer->overlong.name = name;
   }
   writer->overlong.count += fit.overlong;
 }
 
-// "NAME = value", or "NAME=value" where only that fits the reader, which
-// takes both the same. `name_equals` is the name followed by " = ".
-void emit_line(LoadWriter* writer, std::string_view name_equals, std::string_view value) {
-  LoadLineFit fit;
-  std::string_view name = name_equals.substr(0, name_equals.size() - 3);
-  if (name_equals.size() + value.size() > kLoadLineMax) {
-    fit = fit_load_line(name, value, false);
-    note_overlong(writer, fit, name);
-  }
+// A line that the blanks around `=` would take past the reader's limit:
+// "NAME=value" where that fits, else as it is, and noted. Rare: kept out of
+// the way of the common line.
+[[gnu::cold, gnu::noinline]] void emit_long_line(LoadWriter* writer, std::string_view name_equals, std::string_view value) {
+  std::string_view name(name_equals.data(), name_equals.size() - 3);
+  LoadLineFit fit = fit_load_line(name, value, false);
+  note_overlong(writer, fit, name, writer->lineno);
   if (fit.compact) {
     emit(writer, name);
     emit(writer, "=");
@@ -114,21 +112,30 @@ void emit_line(LoadWriter* writer, std::string_view name_equals, std::string_vie
   }
   emit(writer, value);
   emit(writer, "\n");
+}
+
+// "NAME = value"; `name_equals` is the name followed by " = ".
+void emit_line(LoadWriter* writer, std::string_view name_equals, std::string_view value) {
   ++writer->lineno;
+  if (name_equals.size() + value.size() > kLoadLineMax) {
+    emit_long_line(writer, name_equals, value);
+    return;
+  }
+  emit(writer, name_equals);
+  emit(writer, value);
+  emit(writer, "\n");
 }
 
 // A COMMENT text runs on to its own newlines; it gets one more only when it
-// does not end with one.
+// does not end with one. "COMMENT=" where the blank would take its first line
+// past the reader's limit.
 void emit_comment(LoadWriter* writer, std::string_view value) {
   LoadLineFit fit = fit_load_line(comment, value, true);
-  note_overlong(writer, fit, comment);
+  note_overlong(writer, fit, comment, writer->lineno + 1);
   emit(writer, fit.compact ? "COMMENT=" : "COMMENT =");
   emit(writer, value);
-  writer->lineno += std::count(value.begin(), value.end(), '\n');
-  if (value.empty() || value.back() != '\n') {
-    emit(writer, "\n");
-    ++writer->lineno;
-  }
+  if (value.empty() || value.back() != '\n') emit(writer, "\n");
+  writer->lineno += fit.lines;
 }
 
 void set_load_layout(LoadWriter* writer, Table* layout) {
