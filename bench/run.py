@@ -75,6 +75,11 @@ def commands(rowfan, workload):
     if rowfan:
         cmds.append(Command("rowfan", [rowfan, "{IN}", "{OUT}", "{RULES}"],
                             "load"))
+        if workload == "fanout":
+            # What writing the trace beside the output costs.
+            cmds.append(Command("rowfan-trace",
+                                [rowfan, "{IN}", "{OUT}", "{RULES}",
+                                 "trace={OUT}.tsv"], "load"))
     if shutil.which("mlr"):
         fmt = ["--ojsonl"] if workload == "comments" else \
             ["--oxtab", "--ops", " = "]
@@ -354,7 +359,7 @@ def measure(cmd, lod, rules, out, runs_wanted, quick, timeout):
         # copy floor then get up to nine, still cheap, so that the median
         # means something. Otherwise quick mode gives them up to three runs
         # (while under a second) and the peers one; full mode runs_wanted.
-        own = cmd.name in ("rowfan", "cp (floor)")
+        own = cmd.name in ("rowfan", "rowfan-trace", "cp (floor)")
         if own and secs < 0.2 and n < 9:
             continue
         if quick:
@@ -440,8 +445,9 @@ def run_case(workload, size, nrules, rowfan, args):
         os.remove(dst)
     if not args.keep:
         for p in paths + ([ref[1]] if ref else []):
-            if os.path.exists(p):
-                os.remove(p)
+            for q in (p, p + ".tsv"):
+                if os.path.exists(q):
+                    os.remove(q)
     return in_rows, results, floor
 
 
@@ -574,6 +580,11 @@ def print_targets(cases, baseline_kib):
             ratio = t / median(floor)
             print("  fanout %d: %.1fx the copy floor (want <= 5x): %s"
                   % (size, ratio, verdict(ratio <= 5)))
+        traced = res.get("rowfan-trace")
+        if traced and traced.status == "ok":
+            ratio = median(traced) / t
+            print("  fanout %d: with trace=FILE %.2fx the run without "
+                  "(want <= 1.5x): %s" % (size, ratio, verdict(ratio <= 1.5)))
     print_per_row(by, "manyrules", 1.2)
     for workload in gen.SHARED:
         print_per_row(by, workload, 1.5)

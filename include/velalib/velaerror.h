@@ -41,7 +41,8 @@ extern void (*vela_exit)(int status);
 void vela_warn(int code, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Level 0: only prints.
 void vela_info(int code, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// Delivers a composed line and applies its level.
+// Delivers a composed line and applies its level. A line that holds control
+// bytes or passes 511 characters is delivered as vela_fit_detail shows it.
 void vela_message(int level, char* text);
 
 // Writes `text` into `out` as a message shows it: control bytes other than

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "table.h"
 
@@ -15,7 +16,19 @@ void use_rules(Table* input, Table* output, Table* target, Table* action);
 // column of the output layout (input columns, then EXPANSION_NUMBER). The
 // cells stay valid only during the call. A sink result of -1 stops the run.
 using RowSink = std::function<int(const std::string_view* cells)>;
-int expand_rows(Table* input, Table* target, Table* action, const RowSink& sink);
+
+// What a run tells besides its rows, for those who ask: how often each rule
+// matched, and where the row being handed to the sink comes from. Filled
+// only when a record is passed; the row fields hold during the sink call.
+struct ExpansionRecord {
+  std::vector<long long> matches;  // by rule number: the rows it matched
+  long long rows = 0;              // rows emitted, the one being handed over included
+  int input_row = -1;              // the input row it comes from, 0-based
+  std::vector<int> chain;          // the rules that produced it, outermost first
+};
+
+int expand_rows(Table* input, Table* target, Table* action, const RowSink& sink,
+                ExpansionRecord* record = nullptr);
 
 // The single steps on a work table used as a stack (its columns: the input's,
 // then _TARGET, _INDEX, _USED).

@@ -19,6 +19,7 @@ struct Expansion {
   Table* input;
   RowStack stack;
   LoopGuard guard;
+  ExpansionRecord* record;  // null unless someone asked
 };
 
 void grow(RowStack& stack) {
@@ -89,6 +90,7 @@ int find_match(Expansion& e, int t) {
   consider(set.unkeyed.data(), set.unkeyed.data() + set.unkeyed.size(), false);
   if (best != before) decided = nullptr;
   if (best != kNoRule) {
+    if (e.record) e.record->matches[best]++;
     frame.target = best;
     frame.next = decided ? decided->first : set.rules[best].first;
     frame.last = decided ? decided->last : set.rules[best].last;
@@ -118,10 +120,20 @@ void apply_match(Expansion& e, int t, int input_row) {
   check_push(e.guard, stack, input_row);
 }
 
+// Where the top row, about to be emitted, comes from: the rules that
+// produced each row on the path above the input row.
+void record_row(ExpansionRecord& record, const RowStack& stack, int input_row) {
+  record.rows++;
+  record.input_row = input_row;
+  record.chain.clear();
+  for (int d = 1; d < stack.depth; d++) record.chain.push_back(stack.frames[d].used);
+}
+
 }  // namespace
 
-int run_expansion(const RuleSet& rules, Table* input, const RowSink& sink) {
-  Expansion e{rules, input, RowStack(), LoopGuard()};
+int run_expansion(const RuleSet& rules, Table* input, const RowSink& sink,
+                  ExpansionRecord* record) {
+  Expansion e{rules, input, RowStack(), LoopGuard(), record};
   e.stack.ncol = rules.ncol;
   int ncol = rules.ncol;
   std::vector<std::string_view> out(ncol + 1);
@@ -141,6 +153,7 @@ int run_expansion(const RuleSet& rules, Table* input, const RowSink& sink) {
       auto [end, ec] = std::to_chars(number, number + sizeof number, emitted);
       (void)ec;
       out[ncol] = std::string_view(number, end - number);
+      if (e.record) record_row(*e.record, e.stack, r);
       if (sink(out.data()) < 0) return -1;
       pop(e);
     }

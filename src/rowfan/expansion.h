@@ -41,5 +41,7 @@ inline const std::string_view* row_cells(const RowStack& stack, int depth) {
 }
 
 // Expands every row of `input` by `rules`, handing each final row to
-// `sink`; returns -1 as soon as the sink does, else 0.
-int run_expansion(const RuleSet& rules, Table* input, const RowSink& sink);
+// `sink`; returns -1 as soon as the sink does, else 0. A `record`, when
+// given, is kept up to date for the sink (its matches sized by the caller).
+int run_expansion(const RuleSet& rules, Table* input, const RowSink& sink,
+                  ExpansionRecord* record = nullptr);

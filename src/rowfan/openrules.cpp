@@ -12,6 +12,7 @@
 #include "velastring.h"
 
 const char* default_rule_dir = ROWFAN_RULE_DIR;
+std::string rule_file_path;
 
 namespace {
 
@@ -44,12 +45,18 @@ bool has_directory_part(const char* name) {
 }  // namespace
 
 FILE* open_rules(const char* name) {
-  if (FILE* stream = open_rule_stream(name)) return stream;
+  if (FILE* stream = open_rule_stream(name)) {
+    rule_file_path = name;
+    return stream;
+  }
 
   if (default_rule_dir != nullptr && !has_directory_part(name)) {
     // The whole path, however long: a cut one would name another file.
     const std::string path = std::string(default_rule_dir) + name;
-    if (FILE* stream = open_rule_stream(path.c_str())) return stream;
+    if (FILE* stream = open_rule_stream(path.c_str())) {
+      rule_file_path = path;
+      return stream;
+    }
   }
 
   vela_error(VELA_CANNOT_OPEN_FILE, "%s", name);

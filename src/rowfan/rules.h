@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "table.h"
@@ -10,6 +11,9 @@
 // Where a rule file named without a directory part is looked for after the
 // current directory. Fixed in the program; tests may point it elsewhere.
 extern const char* default_rule_dir;
+// The path open_rules found the rule file under: the name as given, or with
+// the rule directory before it.
+extern std::string rule_file_path;
 
 // Parser state, one parse per process.
 extern int xline;
@@ -18,6 +22,13 @@ extern Table* xaction;
 // Line of the first token of each accepted rule, by target row; lets
 // messages about a rule name where it stands in the rule file.
 extern std::vector<int> xrule_line;
+// Each rule dropped for naming a column the load file lacks: the line of its
+// first token and the first such name, in rule-file order.
+struct DroppedRule {
+  int line;
+  std::string column;
+};
+extern std::vector<DroppedRule> xdropped;
 
 // Scanner. Token codes 258 to 264 (IMPLIES, SEMI, OR, AND, EQUALS, WORD,
 // OTHER) come from the header that bison generates from the grammar.

@@ -1,16 +1,22 @@
 // The one task of rowfan: read the input load file, lay out the output, parse
-// the rules, expand every row and write the output load file.
+// the rules, expand every row and write the output load file; on request
+// also report what the rules did (check+) and trace every output row to its
+// input row and rules (trace=FILE).
 
+#include <cstring>
 #include <string_view>
 
+#include "check.h"
 #include "columns.h"
 #include "expand.h"
 #include "loadfile.h"
 #include "loadline.h"
+#include "option.h"
 #include "param.h"
 #include "rules.h"
 #include "tablecopy.h"
 #include "task.h"
+#include "trace.h"
 #include "velaerror.h"
 
 void task(int nparam, char** param) {
@@ -21,6 +27,9 @@ void task(int nparam, char** param) {
   const char* in_name = param[1];
   const char* out_name = param[2];
   const char* rule_name = param[3];
+  def_option("check=no,trace=");
+  const bool check = std::strcmp(get_option("check"), "yes") == 0;
+  const char* trace_name = get_option("trace");
 
   // The input and output Tables live until the process ends.
   static TablePtr input;
@@ -40,25 +49,52 @@ void task(int nparam, char** param) {
   TablePtr target(create_table());
   TablePtr action(create_table());
   parse_rules(rule_name, input.get(), target.get(), action.get());
+  // Before the run, which may yet fail.
+  if (check) report_dropped_rules(rule_file_path, input.get());
 
   // Rows are written as they are produced, so the output never has to be
   // held in memory whole. Until it is closed, the writer removes what it
   // wrote when the run ends early: an error report ends the process, and
-  // with it the writer goes.
+  // with it the writer goes. The trace goes the same way.
+  static TraceWriterPtr trace;
+  if (*trace_name != '\0') {
+    trace.reset(open_trace(trace_name, xrule_line));
+    if (!trace) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+  }
   static LoadWriterPtr writer;
   writer.reset(open_load_writer(out_name, output.get()));
   if (!writer) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
-  int status =
-      expand_rows(input.get(), target.get(), action.get(),
-                  [](const std::string_view* cells) { return put_load_row(writer.get(), cells); });
-  if (status < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+
+  ExpansionRecord record;
+  const char* failed = out_name;
+  RowSink sink = [](const std::string_view* cells) { return put_load_row(writer.get(), cells); };
+  if (trace) {
+    sink = [&](const std::string_view* cells) {
+      if (put_load_row(writer.get(), cells) < 0) return -1;
+      if (put_trace_row(trace.get(), record) < 0) {
+        failed = trace_name;
+        return -1;
+      }
+      return 0;
+    };
+  }
+  int status = expand_rows(input.get(), target.get(), action.get(), sink,
+                           check || trace ? &record : nullptr);
+  if (status < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", failed);
+  // Both files are written out before either is put in place, so that a
+  // failure to write leaves neither.
+  if (trace && finish_trace(trace.get()) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
   // Read before closing, which releases the writer.
   LoadOverlong overlong = load_writer_overlong(writer.get());
   if (close_load_writer(writer.release()) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+  if (trace && close_trace(trace.release()) < 0) {
+    vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+  }
   // Written whole, but the file will not read back: the run has failed.
   if (overlong.count > 0) {
     vela_warn(VELA_STRING_TOO_LONG, "%s: line %ld, column %s, %ld %s over %zu bytes", out_name,
               overlong.line, overlong.name.c_str(), overlong.count,
               overlong.count == 1 ? "line" : "lines", kLoadLineMax);
   }
+  if (check) report_run(rule_file_path, in_name, input.get(), record);
 }

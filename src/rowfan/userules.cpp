@@ -11,11 +11,13 @@
 #include "expansion.h"
 #include "ruleset.h"
 
-int expand_rows(Table* input, Table* target, Table* action, const RowSink& sink) {
+int expand_rows(Table* input, Table* target, Table* action, const RowSink& sink,
+                ExpansionRecord* record) {
+  if (record) record->matches.assign(target->nrow > 0 ? target->nrow : 0, 0);
   if (input->nrow <= 0) return 0;
   RuleSet rules;
   build_rule_set(rules, input, target, action);
-  return run_expansion(rules, input, sink);
+  return run_expansion(rules, input, sink, record);
 }
 
 void use_rules(Table* input, Table* output, Table* target, Table* action) {

@@ -20,6 +20,7 @@ int xline = 1;
 Table* xtarget = nullptr;
 Table* xaction = nullptr;
 std::vector<int> xrule_line;
+std::vector<DroppedRule> xdropped;
 
 extern int yyleng;
 
@@ -31,7 +32,8 @@ int ntarget = 0;       // its target row; the number of rules accepted so far
 int naction = 0;       // where the next assignment appends its action row
 bool missing = false;  // the rule names a column the Tables lack
 int rule_line = 0;     // line of the rule's first token; 0 before it is read
-int value_line = 0;    // line on which the value reduced last begins
+std::string missing_column;  // the first name that set `missing`
+int value_line = 0;  // line on which the value reduced last begins
 
 // A value written into the output must keep the load file's line structure:
 // only a COMMENT runs on to further lines, and none of them may be one that
@@ -78,6 +80,7 @@ void check_assigned_value(const char* name, const char* value, int line) {
   missing = false;
   rule_line = 0;
   xrule_line.clear();
+  xdropped.clear();
 }
 
 %%
@@ -92,6 +95,7 @@ rule
       if (missing) {
         // Roll both Tables back to where they stood before the rule.
         missing = false;
+        xdropped.push_back({rule_line, missing_column});
         trunc_table(xtarget, ntarget);
         trunc_table(xaction, first);
         naction = first;
@@ -114,6 +118,7 @@ condition
 test
   : value EQUALS value {
       if (get_tab_colnum(xtarget, $1) < 0) {
+        if (!missing) missing_column = $1;
         missing = true;
       } else if (!missing) {
         put_tab_cell(xtarget, $1, ntarget, $3);
@@ -147,6 +152,7 @@ assignment
       // so value_line is still the line of $3.
       check_assigned_value($1, $3, value_line);
       if (get_tab_colnum(xaction, $1) < 0) {
+        if (!missing) missing_column = $1;
         missing = true;
       } else if (!missing) {
         put_tab_cell(xaction, $1, naction, $3);

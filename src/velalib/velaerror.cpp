@@ -217,6 +217,20 @@ void vela_info(int code, const char* format, ...) {
 }
 
 void vela_message(int level, char* text) {
+  // Whoever composed the line, it leaves here as one line: a text that
+  // would span lines, drive the terminal or pass the line limit is shown as
+  // a report's detail is. A composed report passes unchanged.
+  std::string_view body(text);
+  const bool ends_line = body.ends_with('\n');
+  if (ends_line) body.remove_suffix(1);
+  char fitted[kLineMax + 1];
+  if (body.size() > kLineMax - 1 ||
+      std::any_of(body.begin(), body.end(), [](char c) { return is_control(c); })) {
+    size_t length = vela_fit_detail(fitted, kLineMax - 1, body);
+    if (ends_line) fitted[length++] = '\n';
+    fitted[length] = '\0';
+    text = fitted;
+  }
   if (vela_errhandler != nullptr) {
     vela_errhandler(level, text);
   } else {

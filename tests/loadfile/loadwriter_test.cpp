@@ -14,6 +14,8 @@
 #include <string_view>
 
 #include "loadfile.h"
+#include "outputfile.h"
+#include "support/process.h"
 #include "support/scratch.h"
 #include "support/tables.h"
 
@@ -237,6 +239,62 @@ TEST_F(WriteLoadfile, WritesThroughLinksAndIntoNonRegularFiles) {
   EXPECT_EQ(received, sample_text());
   ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// Where the file system has no unnamed files, the output is staged under a
+// temporary name beside it.
+class NamedStage : public WriteLoadfile {
+ protected:
+  void SetUp() override { output_unnamed_staging = false; }
+  void TearDown() override { output_unnamed_staging = true; }
+
+  // In a child process with a writer open on "old.lod", raises `sig` (after
+  // having the process ignore `ignored`, if any, before the writer opened),
+  // then closes the writer.
+  vela_test::Outcome raise_while_writing(int sig, int ignored = 0) {
+    std::string file = path("old.lod");
+    return vela_test::run_in_child([&] {
+      struct rlimit no_core {};
+      setrlimit(RLIMIT_CORE, &no_core);
+      if (ignored != 0) signal(ignored, SIG_IGN);
+      TablePtr t = sample();
+      LoadWriter* writer = open_load_writer(file.c_str(), t.get());
+      if (writer == nullptr) _exit(2);
+      raise(sig);
+      _exit(close_load_writer(writer) == 0 ? 0 : 1);
+    });
+  }
+};
+
+TEST_F(NamedStage, TheTemporaryNameGoesWithTheWriter) {
+  std::string file = put_file("old.lod", "old");
+  TablePtr t = sample();
+  LoadWriter* writer = open_load_writer(file.c_str(), t.get());
+  ASSERT_NE(writer, nullptr);
+  EXPECT_EQ(listing().rfind(".old.lod.", 0), 0u) << listing();
+  discard_load_writer(writer);
+  EXPECT_EQ(listing(), "old.lod ");
+  EXPECT_EQ(slurp(file), "old");
+  ASSERT_EQ(write_loadfile(file.c_str(), t.get()), 0);
+  EXPECT_EQ(slurp(file), sample_text());
+  EXPECT_EQ(listing(), "old.lod ");
+}
+
+TEST_F(NamedStage, ASignalThatEndsTheProcessRemovesTheTemporaryFirst) {
+  // Hang-up, the broken pipe, abort (with a core), and a real-time signal.
+  for (int sig : {SIGHUP, SIGPIPE, SIGABRT, SIGRTMIN}) {
+    put_file("old.lod", "old");
+    EXPECT_EQ(raise_while_writing(sig).status, 128 + sig) << sig;
+    EXPECT_EQ(listing(), "old.lod ") << sig;
+    EXPECT_EQ(slurp(path("old.lod")), "old");
+  }
+}
+
+TEST_F(NamedStage, AnIgnoredSignalStaysIgnored) {
+  put_file("old.lod", "old");
+  EXPECT_EQ(raise_while_writing(SIGTERM, SIGTERM).status, 0);
+  EXPECT_EQ(slurp(path("old.lod")), "TITLE = t\nCOMMENT =note\nENDHEADER\n\nENDFILE\n");
+  EXPECT_EQ(listing(), "old.lod ");
 }
 
 }  // namespace

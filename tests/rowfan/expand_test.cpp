@@ -80,9 +80,31 @@ std::vector<std::string> expand(Table* input, Rules& rules) {
   return lines;
 }
 
+// Where each final row of the step-by-step expansion came from: its input
+// row and the `_USED` rules of the work rows on the stack, as "row:r1 r2";
+// and how many rows each rule matched.
+struct StepOrigins {
+  std::vector<std::string> rows;
+  std::vector<long long> matches;
+};
+
+std::string origin_text(int input_row, const std::vector<int>& chain) {
+  std::string text = std::to_string(input_row) + ":";
+  for (size_t i = 0; i < chain.size(); i++) text += (i ? " " : "") + std::to_string(chain[i]);
+  return text;
+}
+
+void note_origin(Table* work, int r, int t, StepOrigins& origins) {
+  std::vector<int> chain;
+  for (int d = 1; d <= t; d++) chain.push_back(atoi(get_tab_cell(work, "_USED", d)));
+  origins.rows.push_back(origin_text(r, chain));
+}
+
 // The same expansion told one step at a time on a work table; gives up
 // (returns false) when the stack grows beyond a bound.
-bool expand_by_steps(Table* input, Rules& rules, std::vector<std::string>& lines) {
+bool expand_by_steps(Table* input, Rules& rules, std::vector<std::string>& lines,
+                     StepOrigins* origins = nullptr) {
+  if (origins) origins->matches.assign(rules.target->nrow, 0);
   TablePtr work(create_table());
   copy_layout(input, work.get(), "_TARGET,_INDEX,_USED");
   int k = 0;
@@ -91,7 +113,12 @@ bool expand_by_steps(Table* input, Rules& rules, std::vector<std::string>& lines
     move_tabrow(input, r, work.get(), 0);
     if (work->nrow == 0) put_tab_cell(work.get(), "_USED", 0, "");
     for (;;) {
-      while (find_rule(rules.target.get(), work.get()) >= 0) {
+      for (;;) {
+        int top = work->nrow - 1;
+        bool unmatched = top >= 0 && *get_tab_cell(work.get(), "_TARGET", top) == '\0';
+        int rule = find_rule(rules.target.get(), work.get());
+        if (rule < 0) break;
+        if (origins && unmatched) origins->matches[rule]++;
         apply_rule(rules.target.get(), rules.action.get(), work.get());
         if (work->nrow > 200) return false;
       }
@@ -104,6 +131,7 @@ bool expand_by_steps(Table* input, Rules& rules, std::vector<std::string>& lines
         line += value + ",";
       }
       lines.push_back(line + std::to_string(++k));
+      if (origins) note_origin(work.get(), r, t, *origins);
       trunc_table(work.get(), t);
     }
   }
@@ -306,6 +334,49 @@ TEST(Expand, AgreesWithStepByStepExpansionWhenRulesShareTests) {
     if (!expand_by_steps(input.get(), rules, expected)) continue;
     compared++;
     ASSERT_EQ(expand(input.get(), rules), expected) << "round " << round;
+  }
+  EXPECT_GT(compared, 150);
+}
+
+// The engine's record of each row's origin agrees with the `_USED` rules on
+// the step-by-step work table's stack, and its match counts with the rows
+// that table saw matched. Rules that pass rows along test one column and
+// write another, for chains of some depth.
+TEST(Expand, RecordAgreesWithStepByStepStack) {
+  std::mt19937 random(2024);
+  const std::vector<std::string> columns = {"A", "B", "C"}, values = {"P", "Q", "R"};
+  auto pick = [&](int n) { return static_cast<int>(random() % n); };
+  int compared = 0;
+  for (int round = 0; round < 300; round++) {
+    std::vector<std::vector<std::string>> rows(1 + pick(3));
+    for (auto& row : rows) {
+      for (size_t c = 0; c < columns.size(); c++) row.push_back(values[pick(3)]);
+    }
+    auto input = make_input(columns, rows);
+    std::vector<RuleDef> defs(1 + pick(6));
+    for (RuleDef& def : defs) {
+      def.tests.push_back({columns[pick(3)], values[pick(3)]});
+      for (int j = 0, m = 1 + pick(2); j < m; j++) {
+        def.choices.push_back({{columns[pick(3)], values[pick(3)]}});
+      }
+    }
+    auto rules = make_rules(input.get(), defs);
+    std::vector<std::string> lines;
+    StepOrigins expected;
+    if (!expand_by_steps(input.get(), rules, lines, &expected)) continue;
+    compared++;
+    ExpansionRecord record;
+    std::vector<std::string> origins;
+    expand_rows(
+        input.get(), rules.target.get(), rules.action.get(),
+        [&](const std::string_view*) {
+          origins.push_back(origin_text(record.input_row, record.chain));
+          return 0;
+        },
+        &record);
+    ASSERT_EQ(origins, expected.rows) << "round " << round;
+    ASSERT_EQ(record.matches, expected.matches) << "round " << round;
+    ASSERT_EQ(record.rows, static_cast<long long>(lines.size())) << "round " << round;
   }
   EXPECT_GT(compared, 150);
 }

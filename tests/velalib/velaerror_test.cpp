@@ -52,7 +52,10 @@ TEST(Report, EveryMessageIsOneLineWithin511Characters) {
   vela_info(2, "%s%s", std::string(3000, 'x').c_str(), std::string(3000, 'y').c_str());
   // Control bytes other than the tab are shown as escapes.
   vela_info(2, "%s", "a\nb\r\x1b[31m\tc\x7f");
-  ASSERT_EQ(log.lines.size(), 4u);
+  // A line composed elsewhere is held to the same.
+  std::string finding = "rules:2: no column X\nY\n";
+  vela_message(0, finding.data());
+  ASSERT_EQ(log.lines.size(), 5u);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(log.lines[i].size(), 511u) << i;
     EXPECT_TRUE(log.lines[i].ends_with(")\n")) << i;
@@ -63,6 +66,7 @@ TEST(Report, EveryMessageIsOneLineWithin511Characters) {
   EXPECT_NE(log.lines[2].find("x...y"), std::string::npos);
   EXPECT_TRUE(log.lines[2].ends_with("yyy)\n"));
   EXPECT_EQ(log.lines[3], "Illegal value (a\\nb\\r\\x1b[31m\tc\\x7f)\n");
+  EXPECT_EQ(log.lines[4], "rules:2: no column X\\nY\n");
 }
 
 TEST(ReportDeathTest, ErrorsAndBadCodesEndWithStatusOne) {

@@ -1,0 +1,146 @@
+// The trace writer. Lines are gathered in a buffer and written with write(2)
+// to the output file's descriptor in large blocks, so a trace costs little
+// beside the output it describes; the output file module decides where the
+// bytes go and puts the finished file in place. Consecutive output rows
+// mostly share their input row and rules, so the part of a line after its
+// number is made once and reused while they stay the same.
+
+#include "trace.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "columns.h"
+#include "outputfile.h"
+
+namespace {
+
+constexpr size_t kTraceBlock = 1 << 18;
+
+}  // namespace
+
+// One trace being written. The first failed write marks it failed and
+// nothing more is written.
+struct TraceWriter {
+  OutputFilePtr output;
+  bool failed = false;
+  std::vector<std::string> line_text;  // by rule number: its rule-file line
+  std::unique_ptr<char[]> buffer;
+  size_t used = 0;
+
+  // The last line's part after its number, and what it was made from.
+  std::string tail;
+  int tail_row = -1;
+  std::vector<int> tail_chain;
+};
+
+namespace {
+
+void write_trace_bytes(TraceWriter* trace, const char* bytes, size_t size) {
+  while (size > 0 && !trace->failed) {
+    ssize_t done = write(trace->output->fd, bytes, size);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) {
+      trace->failed = true;
+      break;
+    }
+    bytes += done;
+    size -= static_cast<size_t>(done);
+  }
+}
+
+void flush_trace(TraceWriter* trace) {
+  write_trace_bytes(trace, trace->buffer.get(), trace->used);
+  trace->used = 0;
+}
+
+void emit(TraceWriter* trace, std::string_view text) {
+  if (text.size() > kTraceBlock - trace->used) {
+    flush_trace(trace);
+    if (text.size() >= kTraceBlock) {
+      write_trace_bytes(trace, text.data(), text.size());
+      return;
+    }
+  }
+  std::memcpy(trace->buffer.get() + trace->used, text.data(), text.size());
+  trace->used += text.size();
+}
+
+void emit_number(TraceWriter* trace, long long n) {
+  char text[24];
+  auto [end, ec] = std::to_chars(text, text + sizeof text, n);
+  (void)ec;
+  emit(trace, std::string_view(text, end - text));
+}
+
+// "<TAB>input row<TAB>rule lines<NEWLINE>" for the row `record` describes.
+void make_tail(TraceWriter* trace, const ExpansionRecord& record) {
+  std::string& tail = trace->tail;
+  tail = '\t';
+  tail += std::to_string(record.input_row + 1LL);
+  tail += '\t';
+  const int nrule = static_cast<int>(trace->line_text.size());
+  for (size_t i = 0; i < record.chain.size(); i++) {
+    if (i > 0) tail += ' ';
+    int rule = record.chain[i];
+    // Rules that did not come from a rule file are named by number, from 1.
+    tail += rule >= 0 && rule < nrule ? trace->line_text[rule] : std::to_string(rule + 1LL);
+  }
+  tail += '\n';
+  trace->tail_row = record.input_row;
+  trace->tail_chain = record.chain;
+}
+
+}  // namespace
+
+TraceWriter* open_trace(const char* path, const std::vector<int>& rule_lines) {
+  TraceWriterPtr trace(new TraceWriter);
+  trace->output.reset(open_output_file(path));
+  if (!trace->output) return nullptr;
+  trace->buffer.reset(new char[kTraceBlock]);
+  trace->line_text.reserve(rule_lines.size());
+  for (int line : rule_lines) trace->line_text.push_back(std::to_string(line));
+  emit(trace.get(), col_expansion_number);
+  emit(trace.get(), "\tINPUT_ROW\tRULE_LINES\n");
+  return trace.release();
+}
+
+int put_trace_row(TraceWriter* trace, const ExpansionRecord& record) {
+  if (record.input_row != trace->tail_row || record.chain != trace->tail_chain) {
+    make_tail(trace, record);
+  }
+  constexpr size_t kNumberMax = 20;
+  if (kNumberMax + trace->tail.size() <= kTraceBlock - trace->used) {
+    // The common case: straight into the buffer.
+    char* at = trace->buffer.get() + trace->used;
+    char* end = std::to_chars(at, at + kNumberMax, record.rows).ptr;
+    std::memcpy(end, trace->tail.data(), trace->tail.size());
+    trace->used = static_cast<size_t>(end - trace->buffer.get()) + trace->tail.size();
+  } else {
+    emit_number(trace, record.rows);
+    emit(trace, trace->tail);
+  }
+  return trace->failed ? -1 : 0;
+}
+
+int finish_trace(TraceWriter* trace) {
+  flush_trace(trace);
+  return trace->failed ? -1 : 0;
+}
+
+int close_trace(TraceWriter* trace) {
+  TraceWriterPtr owned(trace);
+  flush_trace(trace);
+  if (trace->failed || close_output_file(trace->output.release()) != 0) return -1;
+  return 0;
+}
+
+void discard_trace(TraceWriter* trace) {
+  // The output file removes what was written as it goes.
+  delete trace;
+}
