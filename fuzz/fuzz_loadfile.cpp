@@ -1,17 +1,16 @@
 // The load file reader on arbitrary bytes. Its result is compared with that
 // of a plain reading by the format's rules, line by line as an 80-byte read
 // takes them (the same Table, or the same message naming the same line), on
-// the bytes as given and once more behind blank lines that put them across
-// the boundary of the reader's first block. What it accepts is written back
-// out and read again: the second reading must give the same Table, except
-// for what the format itself does not carry through (a COMMENT comes back
-// last in its list and ends with a newline), or fail only because the
-// canonical layout made a line longer than the reader takes.
+// the bytes as given and, for one input in four, once more behind remark
+// lines that put them across the end of the reader's first block. What it
+// accepts is written back out and read again: the second reading must give
+// the same Table, except for what the format itself does not carry through
+// (a COMMENT comes back last in its list and ends with a newline). Whatever
+// was read fits the reader's lines again, as the writer leaves out the
+// blanks around `=` where needed.
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -22,19 +21,8 @@
 
 namespace {
 
-constexpr int kMaxLine = 78;  // bytes a load file line may hold before its newline
-
 std::string_view str(const char* s) {
   return s ? std::string_view(s) : std::string_view();
-}
-
-bool has_long_line(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.size() > static_cast<size_t>(kMaxLine)) return true;
-  }
-  return false;
 }
 
 // A COMMENT read from a file always ends with a newline; an empty one is
@@ -258,10 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FUZZ_CHECK(write_loadfile(output.c_str(), table.get()) == 0, "write");
   TablePtr back(read_loadfile(output.c_str()));
-  if (!back) {
-    FUZZ_CHECK(has_long_line(output), "written file reads back");
-    return 0;
-  }
+  FUZZ_CHECK(back != nullptr, "written file reads back");
   check_same_keywords(table.get(), back.get());
   check_same_rows(table.get(), back.get());
   return 0;

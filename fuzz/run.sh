@@ -37,6 +37,13 @@ for lod in "$root"/tests/data/lod/frames.lod "$root"/examples/frames.lod; do
       >"$corpus/fuzz_run/seed-$(basename "$lod" .lod)-$(basename "$rules" .rules)"
   done
 done
+# Rule values near the reader's line limit, past it, and a COMMENT of
+# several lines, from which the writer's layouts and warnings grow.
+{
+  printf 'ENDHEADER\nA = 1\nB = 2\nCOMMENT = c\nENDROW\nENDFILE\n%%%%RULES%%%%\n'
+  printf "A = 1 => A = '%s' || B = '%s' && COMMENT = 'x\n  endrow\n%s' ;\n" \
+    "$(printf '%074d' 0)" "$(printf '%090d' 0)" "$(printf '%080d' 0)"
+} >"$corpus/fuzz_run/seed-long-values"
 cat "$root/fuzz/loadfile.dict" "$root/fuzz/rules.dict" >"$build/run.dict"
 printf 'marker="%%%%RULES%%%%\\x0a"\n' >>"$build/run.dict"
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "table.h"
@@ -28,6 +29,16 @@ LoadWriter* open_load_writer(const char* path, Table* layout);
 int put_load_row(LoadWriter* writer, const std::string_view* cells);
 int close_load_writer(LoadWriter* writer);
 void discard_load_writer(LoadWriter* writer);
+
+// Lines written past the reader's limit of 78 bytes, where a value fits no
+// layout: how many, and where the first stands. The file is written whole
+// all the same, but will not read back. Valid until the writer is released.
+struct LoadOverlong {
+  long count = 0;
+  long line = 0;     // line number of the first, from 1
+  std::string name;  // its keyword or column name
+};
+const LoadOverlong& load_writer_overlong(const LoadWriter* writer);
 
 struct LoadWriterDiscard {
   void operator()(LoadWriter* writer) const { discard_load_writer(writer); }

@@ -1,24 +1,59 @@
 // The output file: where a run's bytes go and how the finished output takes
 // the place of the file named. A caller asks for an output by name, writes to
-// its descriptor, and either closes it, which puts the complete output in
-// place, or discards it, which leaves everything as it was. Until then the
-// module owns any temporary file it made, and removes it also when a signal
+// its descriptor `fd`, and either closes it, which puts the complete output
+// in place, or discards it, which leaves everything as it was. Until then the
+// module owns whatever it made on the way, and removes it also when a signal
 // ends the process. Neither call prints; each tells failure by its result.
+//
+// The route the output takes, by what the name is once links are followed:
+// - a descriptor of the process (/dev/stdout, /dev/stderr, /dev/stdin,
+//   /dev/fd/N, /proc/self/fd/N): written through that descriptor as it was
+//   set up (appending stays appending), never by replacing the file behind
+//   it; a pipe, terminal or device as it goes (STREAM), a regular file once
+//   the output is complete (COPY);
+// - a pipe, device or other file that is not a regular file: STREAM;
+// - a name not yet taken, also the target of a dangling link: NEW;
+// - a regular file with one link whose owner and group the run can keep, in
+//   a directory where the run may rename it: RENAME;
+// - any other regular file the user may write (another owner's, several
+//   links, an unwritable or sticky directory): COPY, which keeps its inode,
+//   owner, mode and links.
+// A link is followed only where the kernel's rule against links in sticky
+// world-writable directories would let an ordinary open follow it.
 #pragma once
 
 #include <memory>
 #include <string>
 
-struct OutputFile {
-  int fd = -1;         // where the output's bytes are written
-  std::string target;  // the file the finished output becomes
-  std::string temp;    // the name it is written under until then; empty when none
+enum OutputRoute {
+  OUTPUT_STREAM,  // written straight to where it goes
+  OUTPUT_NEW,     // staged beside the name, linked in when complete
+  OUTPUT_RENAME,  // staged beside the file, renamed over it when complete
+  OUTPUT_COPY,    // staged, then copied into the file when complete
 };
+
+struct OutputFile {
+  OutputRoute route = OUTPUT_STREAM;
+  int fd = -1;            // where the output's bytes are written: the stream, or the stage
+  int dir = -1;           // the directory of `name` (also where a COPY stages, if it can)
+  std::string name;       // NEW, RENAME: the name the finished output takes in `dir`
+  int target = -1;        // COPY, RENAME: the existing file, open for writing
+  bool borrowed = false;  // the stream or the COPY target is the caller's own descriptor
+  std::string temp;       // the stage's name in `dir`, while it has one
+  int armed = -1;         // the signal guard's slot for `temp`
+  bool holds_signals = false;
+};
+
+// Stages are unnamed files (O_TMPFILE) where the file system has them, so a
+// process killed outright leaves nothing behind; else they have a temporary
+// name beside the output. Tests turn this off to take the second way.
+extern bool output_unnamed_staging;
 
 // Null when the output cannot be written there.
 OutputFile* open_output_file(const char* path);
 // Puts the complete output in place and releases `out`, whatever the result:
-// 0, or -1 when it could not be finished (nothing written is then left).
+// 0, or -1 when it could not be finished. Only a failure during a COPY's copy
+// leaves the file changed; every other failure leaves it as it was.
 int close_output_file(OutputFile* out);
 // Removes whatever was written and releases `out`. Safe at any moment, also
 // from an exit handler, and on null.

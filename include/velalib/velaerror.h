@@ -3,6 +3,9 @@
 // standard output: the text, a blank, the detail in parentheses.
 #pragma once
 
+#include <cstddef>
+#include <string_view>
+
 constexpr int VELA_NMSG = 60;
 extern const char* const error_msg[VELA_NMSG];
 
@@ -38,5 +41,13 @@ extern void (*vela_exit)(int status);
 void vela_warn(int code, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Level 0: only prints.
 void vela_info(int code, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// Delivers a composed line and applies its level.
+// Delivers a composed line and applies its level. A line that holds control
+// bytes or passes 511 characters is delivered as vela_fit_detail shows it.
 void vela_message(int level, char* text);
+
+// Writes `text` into `out` as a message shows it: control bytes other than
+// the tab as escapes (\n, \r, \x1b), so it stays on one line and cannot drive
+// the terminal, and, when that is longer than `width` characters, with its
+// middle replaced by "..." so that both ends survive. `out` holds width + 1
+// bytes; returns the characters written.
+size_t vela_fit_detail(char* out, size_t width, std::string_view text);

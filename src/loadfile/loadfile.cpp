@@ -4,7 +4,7 @@
 // (which_load_token), then a three-state parser (header, rows, trailer)
 // decides what it means in its place. The file is read in large blocks and
 // every line is classified, cut and cleaned where it stands in the block
-// (loadlines), with the same result as reading it line by line through a
+// (loadblock), with the same result as reading it line by line through a
 // buffer of 80: at most 79 bytes per line, stopping after the newline.
 
 #include "loadfile.h"
@@ -18,7 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "loadlines.h"
+#include "loadblock.h"
+#include "loadline.h"
 #include "lodstring.h"
 
 const char* const load_message[] = {
@@ -130,7 +131,7 @@ int classify_load_line(LoadParser* parser) {
     if (first == length) return parser->token = TOK_BLANK;
     if (line[first] == '#') return parser->token = TOK_REMARK;
   }
-  return parser->token = closing_token(line, length);
+  return parser->token = closing_load_token({line, static_cast<size_t>(length - 1)});
 }
 
 // Reads the next line and tells what kind of line it is.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "loadfile.h"
+#include "loadline.h"
 #include "outputfile.h"
 
 namespace {
@@ -44,6 +45,9 @@ struct LoadWriter {
   int comment_col = -1;
   std::string prefixes;
   std::vector<size_t> prefix_end;
+
+  long lineno = 0;  // lines written so far
+  LoadOverlong overlong;
 };
 
 namespace {
@@ -81,18 +85,57 @@ void emit(LoadWriter* writer, std::string_view text) {
   writer->used += text.size();
 }
 
+// Keeps the first line that no layout brings within the reader's limit, and
+// counts them all. `first_line` is the number of the value's first line.
+void note_overlong(LoadWriter* writer, const LoadLineFit& fit, std::string_view name,
+                   long first_line) {
+  if (fit.overlong == 0) return;
+  if (writer->overlong.count == 0) {
+    writer->overlong.line = first_line + fit.first_overlong;
+    writer->overlong.name = name;
+  }
+  writer->overlong.count += fit.overlong;
+}
+
+// A line that the blanks around `=` would take past the reader's limit:
+// "NAME=value" where that fits, else as it is, and noted. Rare: kept out of
+// the way of the common line.
+[[gnu::cold, gnu::noinline]] void emit_long_line(LoadWriter* writer, std::string_view name_equals, std::string_view value) {
+  std::string_view name(name_equals.data(), name_equals.size() - 3);
+  LoadLineFit fit = fit_load_line(name, value, false);
+  note_overlong(writer, fit, name, writer->lineno);
+  if (fit.compact) {
+    emit(writer, name);
+    emit(writer, "=");
+  } else {
+    emit(writer, name_equals);
+  }
+  emit(writer, value);
+  emit(writer, "\n");
+}
+
+// "NAME = value"; `name_equals` is the name followed by " = ".
 void emit_line(LoadWriter* writer, std::string_view name_equals, std::string_view value) {
+  ++writer->lineno;
+  if (name_equals.size() + value.size() > kLoadLineMax) {
+    emit_long_line(writer, name_equals, value);
+    return;
+  }
   emit(writer, name_equals);
   emit(writer, value);
   emit(writer, "\n");
 }
 
 // A COMMENT text runs on to its own newlines; it gets one more only when it
-// does not end with one.
+// does not end with one. "COMMENT=" where the blank would take its first line
+// past the reader's limit.
 void emit_comment(LoadWriter* writer, std::string_view value) {
-  emit(writer, "COMMENT =");
+  LoadLineFit fit = fit_load_line(comment, value, true);
+  note_overlong(writer, fit, comment, writer->lineno + 1);
+  emit(writer, fit.compact ? "COMMENT=" : "COMMENT =");
   emit(writer, value);
   if (value.empty() || value.back() != '\n') emit(writer, "\n");
+  writer->lineno += fit.lines;
 }
 
 void set_load_layout(LoadWriter* writer, Table* layout) {
@@ -116,11 +159,11 @@ void write_load_header(LoadWriter* writer, Table* layout) {
       comment_value = value;
       continue;
     }
-    emit(writer, name);
-    emit_line(writer, " = ", value);
+    emit_line(writer, std::string(name) + " = ", value);
   }
   if (comment_value != nullptr) emit_comment(writer, comment_value);
   emit(writer, "ENDHEADER\n\n");
+  writer->lineno += 2;
 }
 
 }  // namespace
@@ -156,6 +199,7 @@ int put_load_row(LoadWriter* writer, const std::string_view* cells) {
   }
   if (writer->comment_col >= 0) emit_comment(writer, cells[writer->comment_col]);
   emit(writer, "ENDROW\n\n");
+  writer->lineno += 2;
   if (writer->failed) {
     fail_load(LOAD_CANNOT_WRITE);
     return -1;
@@ -180,6 +224,10 @@ int close_load_writer(LoadWriter* writer) {
 // written, and on a null writer: the output file removes what was written.
 void discard_load_writer(LoadWriter* writer) {
   delete writer;
+}
+
+const LoadOverlong& load_writer_overlong(const LoadWriter* writer) {
+  return writer->overlong;
 }
 
 int write_loadfile(const char* path, Table* table) {

@@ -1,13 +1,12 @@
-// The output file's replacement. A regular file (or a name not yet taken)
-// is written under a temporary name beside it and renamed into place only
-// once it is complete and closed, so a failed run leaves any earlier file of
-// that name intact; anything else that exists (a device, a FIFO) is written
-// directly.
+// The output file: choosing the route (see outputfile.h), staging, and
+// putting the finished output in place.
 //
-// While a temporary name exists, an interrupt removes it before the signal
-// ends the process as it would have, so Ctrl-C leaves nothing behind. A
-// signal the caller has the process ignore stays ignored. The tool writes
-// one output at a time; the guard watches the latest.
+// The promise: a run leaves either the complete new output or everything as
+// it was, and never destroys what the user did not ask it to replace. So the
+// output is written into a stage first wherever it replaces or creates a
+// file, and the step that puts it in place runs with the signals held back,
+// whole. Only a COPY's copy can fail half way (no room was reserved on the
+// file system, or the disk failed); it is then reported.
 
 #include "outputfile.h"
 
@@ -16,146 +15,242 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <iterator>
+#include <climits>
+#include <cstdio>
 #include <string_view>
+
+#include "outputguard.h"
+#include "outputplace.h"
+#include "outputstage.h"
+
+bool output_unnamed_staging = true;
 
 namespace {
 
-constexpr int kCleanupSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-char guarded_name[4096];
-struct sigaction saved_actions[std::size(kCleanupSignals)];
-
-extern "C" void remove_temp_and_end(int signal) {
-  if (guarded_name[0] != '\0') unlink(guarded_name);
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
+// True when the directory or its file system lacks unnamed files, as
+// opposed to refusing any new file.
+bool lacks_unnamed_files(int error) {
+  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
-// The signals stay blocked from before the temporary file is created until
-// its removal is armed, so no interrupt can slip in between.
-sigset_t block_cleanup_signals() {
-  sigset_t set, old;
-  sigemptyset(&set);
-  for (int signal : kCleanupSignals) sigaddset(&set, signal);
-  sigprocmask(SIG_BLOCK, &set, &old);
-  return old;
-}
-
-void guard_temp(const std::string& name) {
-  if (name.size() >= sizeof guarded_name) return;
-  std::memcpy(guarded_name, name.c_str(), name.size() + 1);
-  for (size_t i = 0; i < std::size(kCleanupSignals); i++) {
-    sigaction(kCleanupSignals[i], nullptr, &saved_actions[i]);
-    if (saved_actions[i].sa_handler == SIG_IGN) continue;
-    struct sigaction action {};
-    action.sa_handler = remove_temp_and_end;
-    sigemptyset(&action.sa_mask);
-    sigaction(kCleanupSignals[i], &action, nullptr);
+// A stage beside `out->name` in `out->dir`: unnamed where it can be, else
+// under an armed temporary name. -1 with errno set.
+int stage_beside(OutputFile* out, mode_t mode) {
+  if (output_unnamed_staging) {
+    int fd = open_unnamed_stage(out->dir, mode);
+    if (fd >= 0 || !lacks_unnamed_files(errno)) return fd;
   }
-}
-
-void unguard_temp() {
-  if (guarded_name[0] == '\0') return;
-  for (size_t i = 0; i < std::size(kCleanupSignals); i++) {
-    sigaction(kCleanupSignals[i], &saved_actions[i], nullptr);
-  }
-  guarded_name[0] = '\0';
-}
-
-// Makes the temporary file beside `out->target`, with `mode`, and arms its
-// removal on signals.
-bool make_temp(OutputFile* out, mode_t mode, const struct stat* existing) {
-  size_t slash = out->target.rfind('/');
-  size_t base = slash == std::string::npos ? 0 : slash + 1;
-  if (base == out->target.size()) return false;
-  // Keep the temporary name within the file name limit.
-  std::string_view name = std::string_view(out->target).substr(base, 200);
-  std::string temp = out->target.substr(0, base);
-  temp += '.';
-  temp += name;
-  temp += ".XXXXXX";
-
-  sigset_t old_mask = block_cleanup_signals();
-  int fd = mkstemp(temp.data());
+  SignalsHeld held;
+  int fd = open_named_stage(out->dir, out->name, mode, out->temp);
   if (fd >= 0) {
-    out->fd = fd;
-    out->temp = std::move(temp);
-    guard_temp(out->temp);
+    out->armed = arm_output_name(out->dir, out->temp.c_str());
+  } else {
+    out->temp.clear();
   }
-  sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-  if (fd < 0) return false;
-
-  fcntl(fd, F_SETFD, FD_CLOEXEC);
-  if (existing != nullptr && fchown(fd, existing->st_uid, existing->st_gid) != 0) {
-    // Not permitted to give it the old owner: it stays ours, as a new file.
-  }
-  return fchmod(fd, mode) == 0;
+  return fd;
 }
 
-// Decides where the file goes and opens it. A regular file (or a name not
-// yet taken) gets a temporary file beside it, with the mode that writing in
-// place would have given; anything else that exists is written directly.
-bool open_target(OutputFile* out, const char* path) {
-  out->target = path;
-  struct stat st;
-  if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-    // Replace what the link points at, not the link itself.
-    if (char* real = realpath(path, nullptr)) {
-      out->target = real;
-      std::free(real);
-    } else {
-      out->fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-      return out->fd >= 0;
-    }
-  }
-  const char* target = out->target.c_str();
+// Takes the stage's temporary name away, so it serves as a stage that is
+// copied from and never put in place.
+void unname_stage(OutputFile* out) {
+  if (out->temp.empty()) return;
+  SignalsHeld held;
+  unlinkat(out->dir, out->temp.c_str(), 0);
+  disarm_output_name(out->armed);
+  out->armed = -1;
+  out->temp.clear();
+}
 
-  if (stat(target, &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return false;
-    if (!S_ISREG(st.st_mode)) {
-      out->fd = open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-      return out->fd >= 0;
-    }
-    // A file its owner has made read-only is not silently replaced.
-    if (access(target, W_OK) != 0) return false;
-    return make_temp(out, st.st_mode & 07777 & ~(S_ISUID | S_ISGID), &st);
+// A stage for a COPY, which is never put in place by name: in the target's
+// own directory if the run may write there, else in /tmp.
+int stage_apart(OutputFile* out) {
+  int tmp = open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  const int dirs[] = {out->dir, tmp};
+  int fd = -1;
+  for (int dir : dirs) {
+    if (fd < 0 && dir >= 0 && output_unnamed_staging) fd = open_unnamed_stage(dir, 0600);
   }
-  if (errno != ENOENT) return false;
-  mode_t mask = umask(0);
-  umask(mask);
-  return make_temp(out, 0666 & ~mask, nullptr);
+  for (int dir : dirs) {
+    if (fd >= 0 || dir < 0) continue;
+    SignalsHeld held;
+    std::string temp;
+    fd = open_named_stage(dir, out->name.empty() ? "output" : out->name, 0600, temp);
+    if (fd >= 0) unlinkat(dir, temp.c_str(), 0);
+  }
+  if (tmp >= 0) close(tmp);
+  return fd;
+}
+
+// The directory the file behind descriptor `fd` was opened in, as a place
+// to stage its output on the same file system; -1 when it is not known.
+int directory_behind(int fd) {
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  std::string path(PATH_MAX, '\0');
+  ssize_t length = readlink(self, path.data(), path.size());
+  if (length <= 0 || path[0] != '/') return -1;
+  path.resize(static_cast<size_t>(length));
+  path.resize(path.rfind('/') + 1);
+  return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+bool open_descriptor(OutputFile* out, int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  struct stat st {};
+  if (flags < 0 || (flags & O_PATH) || (flags & O_ACCMODE) == O_RDONLY || fstat(fd, &st) != 0)
+    return false;
+  // What the caller has buffered for its standard output comes first.
+  if (fd == STDOUT_FILENO) std::fflush(stdout);
+  out->borrowed = true;
+  if (!S_ISREG(st.st_mode)) {
+    out->route = OUTPUT_STREAM;
+    out->fd = fd;
+    return true;
+  }
+  out->route = OUTPUT_COPY;
+  out->target = fd;
+  out->dir = directory_behind(fd);
+  out->fd = stage_apart(out);
+  return out->fd >= 0;
+}
+
+// Gives the stage the owner, group and mode of the file it replaces; false
+// when the run may not.
+bool give_identity(int stage, const struct stat& old) {
+  struct stat st {};
+  if (fstat(stage, &st) != 0) return false;
+  if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) &&
+      fchown(stage, old.st_uid, old.st_gid) != 0)
+    return false;
+  // Set-user and set-group bits are not handed on to new content.
+  return fchmod(stage, old.st_mode & 07777 & ~(S_ISUID | S_ISGID)) == 0;
+}
+
+// In a sticky directory only the file's owner, the directory's owner or
+// the superuser may rename over a file.
+bool sticky_refuses(const struct stat& dir, const struct stat& file) {
+  uid_t me = geteuid();
+  return (dir.st_mode & S_ISVTX) && me != 0 && me != file.st_uid && me != dir.st_uid;
+}
+
+bool open_existing(OutputFile* out, const OutputPlace& place) {
+  // The tool set has always opened the output for writing: what the user
+  // may not write is refused, and what the user may write is written.
+  out->target = openat(out->dir, out->name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat st {};
+  if (out->target < 0 || fstat(out->target, &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_ino != place.st.st_ino || st.st_dev != place.st.st_dev)
+    return false;
+  if (st.st_nlink == 1 && !sticky_refuses(place.dir_st, st)) {
+    out->fd = stage_beside(out, 0600);
+    if (out->fd >= 0 && give_identity(out->fd, st)) {
+      out->route = OUTPUT_RENAME;
+      return true;
+    }
+    unname_stage(out);
+  }
+  out->route = OUTPUT_COPY;
+  if (out->fd < 0) out->fd = stage_apart(out);
+  return out->fd >= 0;
+}
+
+// Gives the unnamed stage a fresh temporary name in `out->dir`.
+bool name_stage(OutputFile* out) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temp = temp_name(out->name);
+    if (link_stage(out->fd, out->dir, temp.c_str())) {
+      out->temp = std::move(temp);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// Renames the stage, which has a name, over `out->name`.
+bool rename_stage(OutputFile* out) {
+  if (renameat(out->dir, out->temp.c_str(), out->dir, out->name.c_str()) != 0) return false;
+  disarm_output_name(out->armed);
+  out->armed = -1;
+  out->temp.clear();
+  return true;
+}
+
+// The output is complete: put it in place. Runs with the signals held.
+bool put_in_place(OutputFile* out) {
+  switch (out->route) {
+    case OUTPUT_STREAM:
+      return true;
+    case OUTPUT_COPY:
+      return copy_stage(out->fd, out->target, !out->borrowed);
+    case OUTPUT_NEW:
+      if (out->temp.empty() && link_stage(out->fd, out->dir, out->name.c_str())) return true;
+      // The name was taken meanwhile: replaced, as a rename replaces.
+      break;
+    case OUTPUT_RENAME:
+      break;
+  }
+  if (out->temp.empty() && !name_stage(out)) return false;
+  if (rename_stage(out)) return true;
+  // The directory refused the rename after all: the file is written into.
+  if (out->route != OUTPUT_RENAME) return false;
+  unname_stage(out);
+  return copy_stage(out->fd, out->target, true);
 }
 
 }  // namespace
 
 OutputFile* open_output_file(const char* path) {
   OutputFilePtr out(new OutputFile);
-  if (!open_target(out.get(), path)) return nullptr;
-  return out.release();
+  hold_output_signals();
+  out->holds_signals = true;
+  OutputPlace place;
+  if (!find_output_place(path, place)) return nullptr;
+  if (place.descriptor >= 0)
+    return open_descriptor(out.get(), place.descriptor) ? out.release() : nullptr;
+  out->dir = place.dir;
+  out->name = place.name;
+  if (!place.exists) {
+    out->route = OUTPUT_NEW;
+    out->fd = stage_beside(out.get(), 0666);
+    return out->fd >= 0 ? out.release() : nullptr;
+  }
+  if (S_ISDIR(place.st.st_mode)) return nullptr;
+  if (S_ISREG(place.st.st_mode)) return open_existing(out.get(), place) ? out.release() : nullptr;
+  // A FIFO, a device: written as it goes, as it always was.
+  out->route = OUTPUT_STREAM;
+  out->fd = openat(out->dir, out->name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  return out->fd >= 0 ? out.release() : nullptr;
 }
 
 int close_output_file(OutputFile* out) {
   OutputFilePtr owned(out);
-  int fd = out->fd;
-  out->fd = -1;
-  if (close(fd) != 0) return -1;
-  if (!out->temp.empty()) {
-    if (rename(out->temp.c_str(), out->target.c_str()) != 0) return -1;
-    out->temp.clear();
-    unguard_temp();
+  bool placed;
+  {
+    SignalsHeld held;
+    placed = put_in_place(out);
+  }
+  if (!placed) return -1;
+  if (out->route == OUTPUT_STREAM && !out->borrowed) {
+    int fd = out->fd;
+    out->fd = -1;
+    if (close(fd) != 0) return -1;
+  }
+  if (out->route == OUTPUT_COPY && !out->borrowed) {
+    int target = out->target;
+    out->target = -1;
+    if (close(target) != 0) return -1;
   }
   return 0;
 }
 
 void discard_output_file(OutputFile* out) {
   if (out == nullptr) return;
-  if (out->fd >= 0) close(out->fd);
-  if (!out->temp.empty()) {
-    unlink(out->temp.c_str());
-    unguard_temp();
-  }
+  unname_stage(out);
+  bool stream_borrowed = out->borrowed && out->route == OUTPUT_STREAM;
+  if (out->fd >= 0 && !stream_borrowed) close(out->fd);
+  if (out->target >= 0 && !out->borrowed) close(out->target);
+  if (out->dir >= 0) close(out->dir);
+  if (out->holds_signals) release_output_signals();
   delete out;
 }

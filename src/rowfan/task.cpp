@@ -10,6 +10,7 @@
 #include "columns.h"
 #include "expand.h"
 #include "loadfile.h"
+#include "loadline.h"
 #include "option.h"
 #include "param.h"
 #include "rules.h"
@@ -54,8 +55,7 @@ void task(int nparam, char** param) {
   // Rows are written as they are produced, so the output never has to be
   // held in memory whole. Until it is closed, the writer removes what it
   // wrote when the run ends early: an error report ends the process, and
-  // with it the writer goes. The trace goes the same way. It is opened
-  // first: an interrupt removes the temporary file opened last.
+  // with it the writer goes. The trace goes the same way.
   static TraceWriterPtr trace;
   if (*trace_name != '\0') {
     trace.reset(open_trace(trace_name, xrule_line));
@@ -84,9 +84,17 @@ void task(int nparam, char** param) {
   // Both files are written out before either is put in place, so that a
   // failure to write leaves neither.
   if (trace && finish_trace(trace.get()) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+  // Read before closing, which releases the writer.
+  LoadOverlong overlong = load_writer_overlong(writer.get());
   if (close_load_writer(writer.release()) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
   if (trace && close_trace(trace.release()) < 0) {
     vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+  }
+  // Written whole, but the file will not read back: the run has failed.
+  if (overlong.count > 0) {
+    vela_warn(VELA_STRING_TOO_LONG, "%s: line %ld, column %s, %ld %s over %zu bytes", out_name,
+              overlong.line, overlong.name.c_str(), overlong.count,
+              overlong.count == 1 ? "line" : "lines", kLoadLineMax);
   }
   if (check) report_run(rule_file_path, in_name, input.get(), record);
 }

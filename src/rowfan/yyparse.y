@@ -3,9 +3,14 @@
  * names a column the load file lacks is dropped whole at its `;`. */
 
 %{
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 #include "columns.h"
+#include "loadfile.h"
+#include "loadline.h"
 #include "rules.h"
 #include "tablecopy.h"
 #include "velaerror.h"
@@ -28,6 +33,32 @@ int naction = 0;       // where the next assignment appends its action row
 bool missing = false;  // the rule names a column the Tables lack
 int rule_line = 0;     // line of the rule's first token; 0 before it is read
 std::string missing_column;  // the first name that set `missing`
+int value_line = 0;  // line on which the value reduced last begins
+
+// A value written into the output must keep the load file's line structure:
+// only a COMMENT runs on to further lines, and none of them may be one that
+// the reader takes as the end of the row. Such a value is refused here,
+// before any output is opened, wherever the rule stands.
+void check_assigned_value(const char* name, const char* value, int line) {
+  const char* newline = std::strchr(value, '\n');
+  if (newline == nullptr) return;
+  if (std::strcmp(name, comment) != 0) {
+    vela_error(VELA_RULE_SYNTAX, "Value for column %s holds a line break on line %d", name, line);
+  }
+  while (newline != nullptr) {
+    const char* from = newline + 1;
+    newline = std::strchr(from, '\n');
+    std::string_view text(from, newline != nullptr ? newline - from : std::strlen(from));
+    int kind = closing_load_token(text);
+    if (kind != TOK_DATA) {
+      const char* word = kind == TOK_ENDROW      ? "ENDROW"
+                         : kind == TOK_ENDHEADER ? "ENDHEADER"
+                                                 : "ENDFILE";
+      vela_error(VELA_RULE_SYNTAX, "Value for column %s holds an %s line on line %d", name, word,
+                 line);
+    }
+  }
+}
 
 }  // namespace
 %}
@@ -117,6 +148,9 @@ choice
 
 assignment
   : value EQUALS value {
+      // No value is reduced between this assignment's own and its action,
+      // so value_line is still the line of $3.
+      check_assigned_value($1, $3, value_line);
       if (get_tab_colnum(xaction, $1) < 0) {
         if (!missing) missing_column = $1;
         missing = true;
@@ -133,13 +167,8 @@ value
   : WORD {
       // Taken while yytext is still this WORD's: the state after a WORD
       // reduces without reading the next token.
-      if (rule_line == 0) {
-        int newlines = 0;
-        for (int i = 0; i < yyleng; i++) {
-          if (yytext[i] == '\n') ++newlines;
-        }
-        rule_line = xline - newlines;
-      }
+      value_line = xline - static_cast<int>(std::count(yytext, yytext + yyleng, '\n'));
+      if (rule_line == 0) rule_line = value_line;
       $$ = strclone(yytext);
       unquote($$);
       strucase($$);

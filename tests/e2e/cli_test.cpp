@@ -2,15 +2,19 @@
 // exit status, and whether the output file exists.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "loadfile.h"
 #include "support/scratch.h"
 #include "support/tool.h"
 
@@ -167,6 +171,21 @@ TEST_F(Cli, WritesToAFullDeviceFailWithOneLine) {
   EXPECT_EQ(missing.out, "Cannot write to file (no/such/dir/out.lod)\n");
 }
 
+// True while `pid` has a file open in `dir` that has no name there yet (its
+// stage) or only a temporary one.
+bool writing_into(pid_t pid, const fs::path& dir) {
+  std::error_code error;
+  fs::directory_iterator fd("/proc/" + std::to_string(pid) + "/fd", error), end;
+  for (; !error && fd != end; fd.increment(error)) {
+    std::error_code gone;  // the descriptor may close meanwhile
+    std::string target = fs::read_symlink(fd->path(), gone).string();
+    if (!target.starts_with(dir.string() + "/")) continue;
+    std::string name = target.substr(dir.string().size() + 1);
+    if (target.ends_with(" (deleted)") || name.starts_with(".out.lod.")) return true;
+  }
+  return false;
+}
+
 TEST_F(Cli, AnInterruptWhileWritingLeavesNoTemporaryFile) {
   // Enough rows that the run is still writing when the signal comes.
   std::string input = "ENDHEADER\n";
@@ -175,11 +194,18 @@ TEST_F(Cli, AnInterruptWhileWritingLeavesNoTemporaryFile) {
   file("r.rules",
        "A = X => A = P || A = Q || A = R || A = S ;\n"
        "A = P => C = 1 || C = 2 || C = 3 || C = 4 || C = 5 || C = 6 ;\n");
-  for (int sig : {SIGINT, SIGTERM}) {
+  // No core from the signals that leave one, so the directory shows only
+  // what the run left.
+  struct rlimit no_core {};
+  ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);
+  // One of each kind of signal that ends a process: hang-up, interrupt,
+  // quit, the user's, the alarm, termination, real-time, and the kill that
+  // cannot be caught.
+  for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGALRM, SIGTERM, SIGRTMIN, SIGKILL}) {
     bool writing = false;
     auto interrupt = [&](pid_t pid) {
       for (int i = 0; i < 2000 && !writing; i++) {
-        for (auto& name : listing()) writing |= name.rfind(".out.lod.", 0) == 0;
+        writing = writing_into(pid, dir_);
         if (!writing) usleep(1000);
       }
       kill(pid, sig);
@@ -207,6 +233,136 @@ TEST_F(Cli, ShippedExampleRuns) {
   std::string out = read("out.lod");
   EXPECT_NE(out.find("EXPANSION_NUMBER = 9\n"), std::string::npos) << out;
   EXPECT_EQ(out.find("EXPANSION_NUMBER = 10\n"), std::string::npos) << out;
+}
+
+// A rule value written into the output would start new lines there: one
+// input row came out as two rows of the attacker's choosing. Refused while
+// the rules are read, before any output is opened.
+TEST_F(Cli, ValuesThatWouldBreakTheOutputLinesAreRuleErrors) {
+  file("in.lod", "ENDHEADER\nA = 1\nB = x\nCOMMENT = note\nENDROW\nENDFILE\n");
+  file("forged.rules",
+       "# one row in, two out\n"
+       "A = 1 => B = 'y\nEXPANSION_NUMBER = 7\nENDROW\n\nA = 666\nB = forged' ;\n");
+  Outcome forged = run({"in.lod", "out.lod", "forged.rules"});
+  EXPECT_EQ(forged.status, 1);
+  EXPECT_EQ(forged.out,
+            "Rule file syntax error (Value for column B holds a line break on line 2)\n");
+  file("ended.rules", "A = 1 => COMMENT = 'x\n  endrow\nendrow \t\nA = 666' ;\n");
+  EXPECT_EQ(run({"in.lod", "out.lod", "ended.rules"}).out,
+            "Rule file syntax error (Value for column COMMENT holds an ENDROW line on line 1)\n");
+  EXPECT_FALSE(exists("out.lod"));
+
+  // A value only tested, and COMMENT lines the reader keeps as text.
+  file("fine.rules",
+       "A = 1 && B = 'x\ny' => B = 2 ;\n"
+       "A = 1 => COMMENT = 'two\n  ENDROW\nENDROW = 5' ;\n");
+  Outcome fine = run({"in.lod", "out.lod", "fine.rules"});
+  EXPECT_EQ(fine.status, 0) << fine.out;
+  TablePtr back(read_loadfile((dir_ / "out.lod").c_str()));
+  ASSERT_TRUE(back) << lod_error;
+  EXPECT_EQ(back->nrow, 1);
+  EXPECT_STREQ(get_tab_cell(back.get(), "COMMENT", 0), "TWO\n  ENDROW\nENDROW = 5\n");
+}
+
+// Lines of 78 bytes, the most the reader takes, come back out without the
+// blanks around `=`; a value that fits no layout is written whole, and the
+// run warns that the file will not read back.
+TEST_F(Cli, OutputLinesFitTheReaderOrTheRunWarns) {
+  const std::string key = "K=" + std::string(76, 'k');
+  const std::string cell = "C=" + std::string(76, 'c');
+  const std::string note = "COMMENT=" + std::string(70, 'n');
+  file("in.lod", key + "\nENDHEADER\n" + cell + "\n" + note + "\nENDROW\nENDFILE\n");
+  file("r.rules", "C = X => C = Y ;\n");
+  Outcome r = run({"in.lod", "out.lod", "r.rules"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(read("out.lod"), key + "\nENDHEADER\n\n" + cell + "\nEXPANSION_NUMBER = 1\n" + note +
+                                 "\nENDROW\n\nENDFILE\n");
+  EXPECT_TRUE(TablePtr(read_loadfile((dir_ / "out.lod").c_str()))) << lod_error;
+
+  file("two.lod", "ENDHEADER\nA = 1\nENDROW\nA = 1\nENDROW\nENDFILE\n");
+  const std::string value(100000, 'v');
+  file("long.rules", "A = 1 => A = '" + value + "' ;\n");
+  Outcome long_value = run({"two.lod", "long.lod", "long.rules"});
+  EXPECT_EQ(long_value.status, 1);
+  EXPECT_EQ(long_value.out,
+            "String too long for internal buffer (long.lod: line 3, column A, 2 lines over 78 "
+            "bytes)\n");
+  const std::string row = "A = " + std::string(100000, 'V') + "\nEXPANSION_NUMBER = ";
+  EXPECT_EQ(read("long.lod"),
+            "ENDHEADER\n\n" + row + "1\nENDROW\n\n" + row + "2\nENDROW\n\nENDFILE\n");
+}
+
+// A message never spans lines, never drives the terminal, and never loses its
+// end: the middle of a long detail gives way.
+TEST_F(Cli, EveryMessageIsOneLine) {
+  file("in.lod", kInput);
+  file("escape.rules", "DET = ALL => DET = A '\x1b[2J\nx' ;\n");
+  EXPECT_EQ(run({"in.lod", "out.lod", "escape.rules"}).out,
+            "Rule file syntax error (Last token read ('\\x1b[2J\\nx') on line 2)\n");
+
+  file("long.rules", "DET = ALL =>\n DET = A '" + std::string(100000, 'x') + "' ;\n");
+  Outcome token = run({"in.lod", "out.lod", "long.rules"});
+  EXPECT_EQ(token.status, 1);
+  EXPECT_EQ(token.out.size(), 511u);
+  EXPECT_TRUE(token.out.starts_with("Rule file syntax error (Last token read ('xxx")) << token.out;
+  EXPECT_TRUE(token.out.ends_with("xxx') on line 2)\n")) << token.out;
+  EXPECT_NE(token.out.find("x...x"), std::string::npos);
+
+  const std::string name = std::string(300, 'a') + "/" + std::string(300, 'z') + ".lod";
+  Outcome missing = run({name, "out.lod", "long.rules"});
+  EXPECT_EQ(missing.out.size(), 511u);
+  EXPECT_TRUE(missing.out.starts_with("Cannot open file (aaa")) << missing.out;
+  EXPECT_TRUE(missing.out.ends_with("zzz.lod)\n")) << missing.out;
+  EXPECT_FALSE(exists("out.lod"));
+}
+
+// What the tool writes from the test fixtures, the shipped example and the
+// benchmarks' workloads reads back through the load file reader.
+TEST_F(Cli, OutputsOfFixturesAndWorkloadsReadBack) {
+  const fs::path src = ROWFAN_SOURCE_DIR;
+  std::vector<fs::path> loads, rules;
+  for (const char* sub : {"tests/data/lod", "tests/data/rules", "examples", "data"}) {
+    for (const auto& entry : fs::directory_iterator(src / sub)) {
+      std::string ext = entry.path().extension();
+      if (ext == ".lod") loads.push_back(entry.path());
+      if (ext == ".rules") rules.push_back(entry.path());
+    }
+  }
+  std::vector<std::pair<fs::path, fs::path>> fixtures, workloads;
+  for (const auto& lod : loads) {
+    for (const auto& rule : rules) fixtures.emplace_back(lod, rule);
+  }
+  // Each workload at a small size; the generator needs Python.
+  const bool python = std::system("python3 -c pass >/dev/null 2>&1") == 0;
+  const std::string gen = (src / "bench/gen.py").string();
+  for (const char* workload : {"fanout", "manyrules", "wide", "passthrough", "comments"}) {
+    if (!python) break;
+    std::string command =
+        "python3 '" + gen + "' " + workload + " 50 --rules 50 --dir '" + dir_.string() + "/work'";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char lod[4096] = {}, rule[4096] = {};
+    bool named = std::fscanf(pipe, "%4095s %4095s", lod, rule) == 2;
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    ASSERT_TRUE(named) << command;
+    workloads.emplace_back(lod, rule);
+  }
+
+  // Whatever a run leaves as its output must read back.
+  auto written = [&](const fs::path& lod, const fs::path& rule) {
+    fs::remove(dir_ / "out.lod");
+    Outcome r = run({lod.string(), "out.lod", rule.string()});
+    if (!exists("out.lod")) return false;
+    EXPECT_TRUE(TablePtr(read_loadfile((dir_ / "out.lod").c_str())))
+        << lod << " with " << rule << ": " << lod_error << "\n"
+        << r.out;
+    return true;
+  };
+  int outputs = 0;
+  for (const auto& [lod, rule] : fixtures) outputs += written(lod, rule);
+  EXPECT_GT(outputs, 0);
+  for (const auto& [lod, rule] : workloads) EXPECT_TRUE(written(lod, rule)) << lod;
+  if (!python) GTEST_SKIP() << "python3 missing: the benchmarks' workloads were not generated";
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
-// The built tool against files it cannot read or write: each failure is one
-// message line and exit status 1, with no output file, no temporary left in
-// the output's directory and any earlier file at the output path unchanged.
+// The built tool against files it cannot read or write, and the output's
+// routes: each failure is one message line and exit status 1 (or the end by
+// a signal), with no output file, no temporary left in the output's
+// directory and any earlier file at the output path unchanged.
 // The permission cases run as an unprivileged user when the tests run as
 // root, since root is not stopped by permission bits.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -40,6 +43,14 @@ const char* kInput =
     "ENDFILE\n";
 const char* kRules = "DET = ALL => DET = A || DET = B ;\n";
 const char* kEarlier = "an earlier file, not a load file\n";
+const char* kOutput =
+    "ENDHEADER\n\n"
+    "DET = A\nEXPANSION_NUMBER = 1\nENDROW\n\n"
+    "DET = B\nEXPANSION_NUMBER = 2\nENDROW\n\n"
+    "ENDFILE\n";
+// Rules that hand the row back and forth, so the run fails once it is going.
+const char* kLoop = "DET = ALL => DET = A ;\nDET = A => DET = ALL ;\n";
+const char* kLoopReport = "Rule file syntax error (Rules on lines 1, 2 expand row 1 without end)\n";
 
 class Faults : public testing::Test {
  protected:
@@ -99,18 +110,135 @@ TEST_F(Faults, OutputInAReadOnlyDirectoryIsRefused) {
   EXPECT_TRUE(listing(dir_ / "ro").empty());
 }
 
-TEST_F(Faults, AWritableFileInAReadOnlyDirectoryIsLeftAsItWas) {
-  // The output is never written in place, so the file is not half replaced.
+TEST_F(Faults, AWritableFileInAReadOnlyDirectoryIsWrittenInPlace) {
+  // The file may be written though not replaced: the complete output is
+  // copied into it, and a failed run leaves it as it was.
   fs::create_directory(dir_ / "ro");
   write_file(dir_ / "ro/out.lod", kEarlier);
   give_away(dir_ / "ro/out.lod");
   fs::permissions(dir_ / "ro/out.lod", fs::perms::all);
   fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec |
                                    fs::perms::others_read | fs::perms::others_exec);
-  Outcome r = run_tool(dir_, {"in.lod", "ro/out.lod", "r.rules"}, RunAs::nobody);
-  expect_one_report(r, "ro/out.lod");
+  file("loop.rules", kLoop);
+  Outcome failed = run_tool(dir_, {"in.lod", "ro/out.lod", "loop.rules"}, RunAs::nobody);
+  EXPECT_EQ(failed.out, kLoopReport);
   EXPECT_EQ(read_file(dir_ / "ro/out.lod"), kEarlier);
+  Outcome r = run_tool(dir_, {"in.lod", "ro/out.lod", "r.rules"}, RunAs::nobody);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(read_file(dir_ / "ro/out.lod"), kOutput);
   EXPECT_EQ(listing(dir_ / "ro"), std::vector<std::string>{"out.lod"});
+}
+
+TEST_F(Faults, AFileTheRunMayNotReplaceKeepsItsInodeOwnerModeAndLinks) {
+  // Another owner's file with a second link, in a sticky directory open to
+  // all: written by copying into it.
+  fs::create_directory(dir_ / "tmp");
+  fs::permissions(dir_ / "tmp", fs::perms::all | fs::perms::sticky_bit);
+  file("tmp/out.lod", kEarlier);
+  fs::permissions(dir_ / "tmp/out.lod", fs::perms::owner_read | fs::perms::owner_write |
+                                            fs::perms::group_read | fs::perms::group_write |
+                                            fs::perms::others_read | fs::perms::others_write);
+  fs::create_hard_link(dir_ / "tmp/out.lod", dir_ / "other.lod");
+  struct stat before {};
+  ASSERT_EQ(stat((dir_ / "tmp/out.lod").c_str(), &before), 0);
+  Outcome r = run_tool(dir_, {"in.lod", "tmp/out.lod", "r.rules"}, RunAs::nobody);
+  EXPECT_EQ(r.status, 0) << r.out;
+  struct stat after {};
+  ASSERT_EQ(stat((dir_ / "tmp/out.lod").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+  EXPECT_EQ(after.st_mode, before.st_mode);
+  EXPECT_EQ(after.st_nlink, 2u);
+  EXPECT_EQ(read_file(dir_ / "other.lod"), kOutput);
+  EXPECT_EQ(listing(dir_ / "tmp"), std::vector<std::string>{"out.lod"});
+}
+
+TEST_F(Faults, ALinkPlantedInAStickyDirectoryIsNotFollowed) {
+  if (!running_as_root()) GTEST_SKIP() << "only root can plant a link as another user";
+  fs::create_directory(dir_ / "tmp");
+  fs::permissions(dir_ / "tmp", fs::perms::all | fs::perms::sticky_bit);
+  file("victim", kEarlier);
+  fs::create_symlink(dir_ / "victim", dir_ / "tmp/out.lod");
+  vela_test::User nobody = vela_test::nobody();
+  ASSERT_EQ(lchown((dir_ / "tmp/out.lod").c_str(), nobody.uid, nobody.gid), 0);
+  Outcome r = run_tool(dir_, {"in.lod", "tmp/out.lod", "r.rules"});
+  expect_one_report(r, "tmp/out.lod");
+  EXPECT_EQ(r.out, "Cannot write to file (tmp/out.lod)\n");
+  EXPECT_EQ(read_file(dir_ / "victim"), kEarlier);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "tmp/out.lod"));
+}
+
+TEST_F(Faults, ADanglingLinksTargetIsCreatedCompleteOrNotAtAll) {
+  fs::create_symlink("target.lod", dir_ / "link.lod");
+  file("loop.rules", kLoop);
+  auto before = listing(dir_);
+  Outcome failed = run_tool(dir_, {"in.lod", "link.lod", "loop.rules"});
+  EXPECT_EQ(failed.out, kLoopReport);
+  EXPECT_EQ(listing(dir_), before);
+  Outcome r = run_tool(dir_, {"in.lod", "link.lod", "r.rules"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(read_file(dir_ / "target.lod"), kOutput);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.lod"));
+}
+
+TEST_F(Faults, ADescriptorNameIsWrittenThroughTheDescriptor) {
+  // Standard output opened for appending, as `>> app.log` leaves it: the
+  // output comes after what was there, and a failed run adds its message
+  // alone.
+  file("app.log", "PREVIOUS\n");
+  file("loop.rules", kLoop);
+  int log = open((dir_ / "app.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(log, 0);
+  auto to_log = [&](const std::string& name, const char* rules) {
+    return vela_test::launch(vela_test::tool_path(),
+                             {.args = {"in.lod", name, rules}, .stdout_fd = log, .dir = dir_});
+  };
+  Outcome failed = to_log("/dev/stdout", "loop.rules");
+  Outcome r = to_log("/dev/fd/1", "r.rules");
+  close(log);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(read_file(dir_ / "app.log"), std::string("PREVIOUS\n") + kLoopReport + kOutput);
+
+  // A pipe: the output flows through it.
+  Outcome piped = run_tool(dir_, {"in.lod", "/proc/self/fd/1", "r.rules"});
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.out, kOutput);
+  EXPECT_EQ(listing(dir_),
+            (std::vector<std::string>{"app.log", "in.lod", "loop.rules", "r.rules"}));
+}
+
+TEST_F(Faults, AFileSizeLimitMakesTheWriteFail) {
+  std::string input = "ENDHEADER\n";
+  for (int i = 0; i < 2000; i++) input += "DET = ALL\nN = " + std::to_string(i) + "\nENDROW\n";
+  file("in.lod", input + "ENDFILE\n");
+  file("out.lod", kEarlier);
+  auto before = listing(dir_);
+  struct rlimit saved {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit small = saved;
+  small.rlim_cur = 16384;  // the tool inherits it
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  Outcome r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"});
+  setrlimit(RLIMIT_FSIZE, &saved);
+  expect_one_report(r, "out.lod");
+  EXPECT_EQ(r.out, "Cannot write to file (out.lod)\n");
+  EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
+  EXPECT_EQ(listing(dir_), before);
+}
+
+TEST_F(Faults, AMessageToAClosedPipeEndsTheRunBySigpipe) {
+  file("out.lod", kEarlier);
+  file("loop.rules", kLoop);
+  auto before = listing(dir_);
+  Outcome r = vela_test::launch(
+      vela_test::tool_path(),
+      {.args = {"in.lod", "out.lod", "loop.rules"}, .reader_gone = true, .dir = dir_});
+  EXPECT_EQ(r.status, 128 + SIGPIPE);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
+  EXPECT_EQ(listing(dir_), before);
 }
 
 TEST_F(Faults, OutputInAMissingDirectoryIsReported) {

@@ -9,10 +9,13 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "loadfile.h"
+#include "outputfile.h"
+#include "support/process.h"
 #include "support/scratch.h"
 #include "support/tables.h"
 
@@ -81,6 +84,48 @@ TEST_F(WriteLoadfile, RoundTripKeepsTheTable) {
   EXPECT_STREQ(get_tab_cell(second.get(), "COMMENT", 1), "\n");
   put_tab_cell(second.get(), "COMMENT", 1, "");
   EXPECT_EQ(dump_table(second.get()), dump_table(first.get()));
+}
+
+// What writing and reading again may change by the format's own rules: the
+// COMMENT keyword and column come last, and a COMMENT ends with a newline.
+TablePtr as_read_back(Table* table) {
+  auto with_newline = [](std::string text) {
+    if (text.empty() || text.back() != '\n') text += '\n';
+    return text;
+  };
+  TablePtr out(create_table());
+  for (int k = 0; k < table->keynames.count; ++k) {
+    std::string_view name = get_tab_keyname_bynum(table, k);
+    if (name != comment) put_tab_key(out.get(), name, get_tab_keyval_bynum(table, k));
+  }
+  if (const char* note = get_tab_key(table, comment))
+    put_tab_key(out.get(), comment, with_newline(note));
+  int note_col = get_tab_colnum(table, comment);
+  for (int r = 0; r < table->nrow; ++r) {
+    for (int c = 0; c < table->ncol; ++c) {
+      if (c != note_col)
+        put_tab_cell(out.get(), get_tab_colname(table, c), r, get_tab_cell_bynum(table, c, r));
+    }
+    if (note_col >= 0)
+      put_tab_cell(out.get(), comment, r, with_newline(get_tab_cell_bynum(table, note_col, r)));
+  }
+  return out;
+}
+
+TEST_F(WriteLoadfile, EveryAcceptedFixtureReadsBackToTheSameRows) {
+  int accepted = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(ROWFAN_TEST_DATA)) {
+    if (!entry.is_regular_file()) continue;
+    TablePtr first(read_loadfile(entry.path().c_str()));
+    if (!first) continue;
+    ++accepted;
+    ASSERT_EQ(write_loadfile(path("out.lod").c_str(), first.get()), 0) << entry.path();
+    TablePtr second(read_loadfile(path("out.lod").c_str()));
+    ASSERT_TRUE(second) << entry.path() << ": " << lod_error;
+    EXPECT_EQ(dump_table(second.get()), dump_table(as_read_back(first.get()).get()))
+        << entry.path();
+  }
+  EXPECT_GE(accepted, 2);
 }
 
 TEST_F(WriteLoadfile, RefusedPathsWriteNothing) {
@@ -194,6 +239,62 @@ TEST_F(WriteLoadfile, WritesThroughLinksAndIntoNonRegularFiles) {
   EXPECT_EQ(received, sample_text());
   ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// Where the file system has no unnamed files, the output is staged under a
+// temporary name beside it.
+class NamedStage : public WriteLoadfile {
+ protected:
+  void SetUp() override { output_unnamed_staging = false; }
+  void TearDown() override { output_unnamed_staging = true; }
+
+  // In a child process with a writer open on "old.lod", raises `sig` (after
+  // having the process ignore `ignored`, if any, before the writer opened),
+  // then closes the writer.
+  vela_test::Outcome raise_while_writing(int sig, int ignored = 0) {
+    std::string file = path("old.lod");
+    return vela_test::run_in_child([&] {
+      struct rlimit no_core {};
+      setrlimit(RLIMIT_CORE, &no_core);
+      if (ignored != 0) signal(ignored, SIG_IGN);
+      TablePtr t = sample();
+      LoadWriter* writer = open_load_writer(file.c_str(), t.get());
+      if (writer == nullptr) _exit(2);
+      raise(sig);
+      _exit(close_load_writer(writer) == 0 ? 0 : 1);
+    });
+  }
+};
+
+TEST_F(NamedStage, TheTemporaryNameGoesWithTheWriter) {
+  std::string file = put_file("old.lod", "old");
+  TablePtr t = sample();
+  LoadWriter* writer = open_load_writer(file.c_str(), t.get());
+  ASSERT_NE(writer, nullptr);
+  EXPECT_EQ(listing().rfind(".old.lod.", 0), 0u) << listing();
+  discard_load_writer(writer);
+  EXPECT_EQ(listing(), "old.lod ");
+  EXPECT_EQ(slurp(file), "old");
+  ASSERT_EQ(write_loadfile(file.c_str(), t.get()), 0);
+  EXPECT_EQ(slurp(file), sample_text());
+  EXPECT_EQ(listing(), "old.lod ");
+}
+
+TEST_F(NamedStage, ASignalThatEndsTheProcessRemovesTheTemporaryFirst) {
+  // Hang-up, the broken pipe, abort (with a core), and a real-time signal.
+  for (int sig : {SIGHUP, SIGPIPE, SIGABRT, SIGRTMIN}) {
+    put_file("old.lod", "old");
+    EXPECT_EQ(raise_while_writing(sig).status, 128 + sig) << sig;
+    EXPECT_EQ(listing(), "old.lod ") << sig;
+    EXPECT_EQ(slurp(path("old.lod")), "old");
+  }
+}
+
+TEST_F(NamedStage, AnIgnoredSignalStaysIgnored) {
+  put_file("old.lod", "old");
+  EXPECT_EQ(raise_while_writing(SIGTERM, SIGTERM).status, 0);
+  EXPECT_EQ(slurp(path("old.lod")), "TITLE = t\nCOMMENT =note\nENDHEADER\n\nENDFILE\n");
+  EXPECT_EQ(listing(), "old.lod ");
 }
 
 }  // namespace

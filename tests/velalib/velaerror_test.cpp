@@ -41,20 +41,32 @@ TEST(Report, WritesToStandardOutputWithoutAHandler) {
             "Cannot open file (rules.dat)\nWrong number of arguments to task (4)\n");
 }
 
-TEST(Report, LineIsCutAt511Characters) {
+TEST(Report, EveryMessageIsOneLineWithin511Characters) {
   MessageLog log;
   const int text_len = static_cast<int>(std::strlen(error_msg[2]));
-  // Text and detail reaching 509: " (" fills the line, ")\n" is lost.
-  vela_info(2, "%s", std::string(509 - text_len, 'd').c_str());
-  // At 508 only the newline is lost.
+  // A detail that just fits, and one a character longer, whose middle gives
+  // way so that the closing bracket and the newline stay.
+  vela_info(2, "%s", std::string(507 - text_len, 'd').c_str());
   vela_info(2, "%s", std::string(508 - text_len, 'd').c_str());
-  // A detail far longer than any buffer is cut, not overrun.
+  // A detail far longer than any buffer keeps both its ends.
   vela_info(2, "%s%s", std::string(3000, 'x').c_str(), std::string(3000, 'y').c_str());
-  ASSERT_EQ(log.lines.size(), 3u);
-  for (const std::string& line : log.lines) EXPECT_EQ(line.size(), 511u);
-  EXPECT_EQ(log.lines[0].back(), 'd');
-  EXPECT_EQ(log.lines[1].back(), ')');
-  EXPECT_EQ(log.lines[2].find('y'), std::string::npos);
+  // Control bytes other than the tab are shown as escapes.
+  vela_info(2, "%s", "a\nb\r\x1b[31m\tc\x7f");
+  // A line composed elsewhere is held to the same.
+  std::string finding = "rules:2: no column X\nY\n";
+  vela_message(0, finding.data());
+  ASSERT_EQ(log.lines.size(), 5u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(log.lines[i].size(), 511u) << i;
+    EXPECT_TRUE(log.lines[i].ends_with(")\n")) << i;
+  }
+  EXPECT_EQ(log.lines[0].find("..."), std::string::npos);
+  EXPECT_NE(log.lines[1].find("d...d"), std::string::npos);
+  EXPECT_TRUE(log.lines[2].starts_with("Illegal value (xxx"));
+  EXPECT_NE(log.lines[2].find("x...y"), std::string::npos);
+  EXPECT_TRUE(log.lines[2].ends_with("yyy)\n"));
+  EXPECT_EQ(log.lines[3], "Illegal value (a\\nb\\r\\x1b[31m\tc\\x7f)\n");
+  EXPECT_EQ(log.lines[4], "rules:2: no column X\\nY\n");
 }
 
 TEST(ReportDeathTest, ErrorsAndBadCodesEndWithStatusOne) {

@@ -1,6 +1,7 @@
 // The load file reader's input: the file read in large blocks and cut into
 // lines in place, and the one-pass cleaning of names and values. Private to
-// the load file library.
+// the load file library; the rules of a line that others share are in
+// loadline.h.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "loadline.h"
 
 // The input of one read. Lines are handed out where they stand in `data`,
 // so that they can be cut and cleaned in place without a copy; a line stays
@@ -42,9 +45,6 @@ enum LoadLineKind {
   LINE_NONE,  // nothing left: the end of the file, or a failed read
 };
 
-// Bytes a line may hold before its newline.
-constexpr int kLoadLineMax = 78;
-
 // Bytes that may be read past the end of the bytes in the block, or past
 // the end of a name given to same_load_bytes: searches look at 16 or 64
 // bytes at a time.
@@ -54,7 +54,7 @@ constexpr int kLoadSlack = 64;
 bool open_load_block(LoadBlock& block, const char* path);
 
 // Bytes of a line with its newline at most: what one read takes.
-constexpr int kLoadLineRead = kLoadLineMax + 1;
+constexpr int kLoadLineRead = static_cast<int>(kLoadLineMax) + 1;
 
 // Where the first newline stands in from[0, reach), or -1; from[0, reach +
 // kLoadSlack) must be readable.
@@ -146,9 +146,3 @@ inline bool same_load_bytes(const char* a, const char* b, int n) {
   return std::memcmp(a, b, static_cast<std::size_t>(n)) == 0;
 #endif
 }
-
-// The closing line that a whole line of `length` bytes (newline included)
-// is, TOK_ENDROW, TOK_ENDHEADER or TOK_ENDFILE, or else TOK_DATA. The words
-// are matched from the line's first byte, so an indented one is data; only
-// trailing blanks are cut.
-int closing_token(const char* line, int length);

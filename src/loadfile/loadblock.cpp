@@ -7,20 +7,18 @@
 // the line is too long, holds a NUL or is the unterminated last one, is a
 // bad line, and a bad line always ends the read.
 
-#include "loadlines.h"
+#include "loadblock.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <new>
 
 #include "buffer.h"
-#include "loadfile.h"
 #include "lodstring.h"
 
 namespace {
@@ -136,22 +134,6 @@ std::string_view clean_text(char* text, int length) {
   return clean_from<kUpper>(in, in, end);
 }
 
-// Whether text[0, 6 to 9) is `word` in any mix of cases. Every byte of the
-// words is a letter, and a byte with 0x20 set is the word's lower-case
-// letter only if it was that letter in either case.
-bool is_closing_word(const char* text, std::string_view word) {
-  size_t head = std::min<size_t>(word.size(), 8);
-  std::uint64_t got = 0;
-  std::uint64_t want = 0;
-  std::uint64_t lower = 0;
-  std::memcpy(&got, text, head);
-  std::memcpy(&want, word.data(), head);
-  std::memset(&lower, 0x20, head);
-  if ((got | lower) != (want | lower)) return false;
-  // "ENDHEADER" has a ninth letter.
-  return word.size() < 9 || (text[8] | 0x20) == (word[8] | 0x20);
-}
-
 }  // namespace
 
 LoadBlock::~LoadBlock() {
@@ -213,14 +195,4 @@ LoadLineKind next_load_line_filling(LoadBlock& block, char** line, int* length) 
 
 std::string_view clean_load_text(char* text, int length, bool upper) {
   return upper ? clean_text<true>(text, length) : clean_text<false>(text, length);
-}
-
-int closing_token(const char* line, int length) {
-  if ((line[0] | 0x20) != 'e') return TOK_DATA;  // every word starts so
-  int words = length - 1;
-  while (words > 0 && is_blank_byte(line[words - 1])) --words;
-  if (words == 6 && is_closing_word(line, "ENDROW")) return TOK_ENDROW;
-  if (words == 9 && is_closing_word(line, "ENDHEADER")) return TOK_ENDHEADER;
-  if (words == 7 && is_closing_word(line, "ENDFILE")) return TOK_ENDFILE;
-  return TOK_DATA;
 }
