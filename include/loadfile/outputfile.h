@@ -22,6 +22,7 @@
 // world-writable directories would let an ordinary open follow it.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -51,6 +52,9 @@ extern bool output_unnamed_staging;
 
 // Null when the output cannot be written there.
 OutputFile* open_output_file(const char* path);
+// Writes all of `bytes` to the output, going on after an interrupted write;
+// false when the output takes no more (a full device, a file-size limit).
+bool write_output(OutputFile* out, const char* bytes, size_t size);
 // Puts the complete output in place and releases `out`, whatever the result:
 // 0, or -1 when it could not be finished. Only a failure during a COPY's copy
 // leaves the file changed; every other failure leaves it as it was.

@@ -6,9 +6,6 @@
 
 #include "loadwriter.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -53,16 +50,7 @@ struct LoadWriter {
 namespace {
 
 void write_load_bytes(LoadWriter* writer, const char* bytes, size_t size) {
-  while (size > 0 && !writer->failed) {
-    ssize_t done = write(writer->output->fd, bytes, size);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) {
-      writer->failed = true;
-      break;
-    }
-    bytes += done;
-    size -= static_cast<size_t>(done);
-  }
+  if (!writer->failed && !write_output(writer->output.get(), bytes, size)) writer->failed = true;
 }
 
 void flush_load_writer(LoadWriter* writer) {
@@ -100,7 +88,8 @@ void note_overlong(LoadWriter* writer, const LoadLineFit& fit, std::string_view 
 // A line that the blanks around `=` would take past the reader's limit:
 // "NAME=value" where that fits, else as it is, and noted. Rare: kept out of
 // the way of the common line.
-[[gnu::cold, gnu::noinline]] void emit_long_line(LoadWriter* writer, std::string_view name_equals, std::string_view value) {
+[[gnu::cold, gnu::noinline]] void emit_long_line(LoadWriter* writer, std::string_view name_equals,
+                                                 std::string_view value) {
   std::string_view name(name_equals.data(), name_equals.size() - 3);
   LoadLineFit fit = fit_load_line(name, value, false);
   note_overlong(writer, fit, name, writer->lineno);

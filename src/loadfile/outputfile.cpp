@@ -223,6 +223,17 @@ OutputFile* open_output_file(const char* path) {
   return out->fd >= 0 ? out.release() : nullptr;
 }
 
+bool write_output(OutputFile* out, const char* bytes, size_t size) {
+  while (size > 0) {
+    ssize_t done = write(out->fd, bytes, size);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    bytes += done;
+    size -= static_cast<size_t>(done);
+  }
+  return true;
+}
+
 int close_output_file(OutputFile* out) {
   OutputFilePtr owned(out);
   bool placed;

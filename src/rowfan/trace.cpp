@@ -7,9 +7,6 @@
 
 #include "trace.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <string>
@@ -42,16 +39,7 @@ struct TraceWriter {
 namespace {
 
 void write_trace_bytes(TraceWriter* trace, const char* bytes, size_t size) {
-  while (size > 0 && !trace->failed) {
-    ssize_t done = write(trace->output->fd, bytes, size);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) {
-      trace->failed = true;
-      break;
-    }
-    bytes += done;
-    size -= static_cast<size_t>(done);
-  }
+  if (!trace->failed && !write_output(trace->output.get(), bytes, size)) trace->failed = true;
 }
 
 void flush_trace(TraceWriter* trace) {
