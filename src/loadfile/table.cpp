@@ -10,7 +10,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-
 #include <new>
 
 #include "nameindex.h"
