@@ -3,6 +3,8 @@
 // also report what the rules did (check+) and trace every output row to its
 // input row and rules (trace=FILE).
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <string_view>
 
@@ -19,6 +21,18 @@
 #include "trace.h"
 #include "velaerror.h"
 
+namespace {
+
+// Whether two names are one file: the same text, or an existing file by two
+// names. A trace written over the output would replace it.
+bool same_file(const char* a, const char* b) {
+  if (std::strcmp(a, b) == 0) return true;
+  struct stat sa, sb;
+  return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
 void task(int nparam, char** param) {
   if (nparam != 4) {
     // Names that did not fit in the argument vector still count.
@@ -30,6 +44,8 @@ void task(int nparam, char** param) {
   def_option("check=no,trace=");
   const bool check = std::strcmp(get_option("check"), "yes") == 0;
   const char* trace_name = get_option("trace");
+  if (*trace_name != '\0' && same_file(trace_name, out_name))
+    vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
 
   // The input and output Tables live until the process ends.
   static TablePtr input;

@@ -106,6 +106,11 @@ TEST_F(Findings, AFailedRunLeavesNeitherOutputNorTrace) {
   Outcome full = run({"in.lod", "out.lod", "r.rules", "trace=/dev/full"});
   EXPECT_EQ(full.status, 1);
   EXPECT_EQ(full.out, "Cannot write to file (/dev/full)\n");
+  // A trace named as the output would replace it.
+  Outcome same = run({"in.lod", "earlier.tsv", "r.rules", "trace=earlier.tsv"});
+  EXPECT_EQ(same.status, 1);
+  EXPECT_EQ(same.out, "Cannot write to file (earlier.tsv)\n");
+  EXPECT_EQ(read("earlier.tsv"), "earlier\n");
   EXPECT_EQ(listing(),
             (std::vector<std::string>{"earlier.tsv", "in.lod", "loop.rules", "r.rules"}));
 }
