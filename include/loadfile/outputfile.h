@@ -23,8 +23,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 enum OutputRoute {
   OUTPUT_STREAM,  // written straight to where it goes
@@ -67,3 +69,32 @@ struct OutputFileDiscard {
   void operator()(OutputFile* out) const { discard_output_file(out); }
 };
 using OutputFilePtr = std::unique_ptr<OutputFile, OutputFileDiscard>;
+
+// An output written through a buffer, so each write carries many lines. The
+// first failed write marks it failed, and nothing more is written after.
+struct OutputBuffer {
+  OutputFilePtr output;
+  std::unique_ptr<char[]> data;
+  size_t capacity = 0;
+  size_t used = 0;
+  bool failed = false;
+};
+
+// Takes `out` (false, and nothing taken, when it is null) and a buffer of
+// `capacity` bytes.
+bool open_output_buffer(OutputBuffer& buf, OutputFile* out, size_t capacity);
+// Writes what the buffer holds; false once the output has failed.
+bool flush_output_buffer(OutputBuffer& buf);
+// Flushes and puts the complete output in place; 0, or -1 as close_output_file.
+int close_output_buffer(OutputBuffer& buf);
+// A text longer than the room left: flushes, then buffers or writes it.
+void put_output_long(OutputBuffer& buf, std::string_view text);
+
+inline void put_output(OutputBuffer& buf, std::string_view text) {
+  // An empty text may be a view with no storage at all; memcpy must not be
+  // handed its null pointer.
+  if (text.empty()) return;
+  if (text.size() > buf.capacity - buf.used) return put_output_long(buf, text);
+  std::memcpy(buf.data.get() + buf.used, text.data(), text.size());
+  buf.used += text.size();
+}

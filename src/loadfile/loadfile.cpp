@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "loadblock.h"
+#include "loadfail.h"
 #include "loadline.h"
 #include "lodstring.h"
 
@@ -32,17 +33,16 @@ LoadFailure load_failure = LOAD_CANNOT_OPEN;
 
 const char* const comment = "COMMENT";
 
+void fail_load(LoadFailure failure) {
+  load_failure = failure;
+  lod_error = load_message[failure];
+}
+
 namespace {
 
 // The syntax error message names the offending line; one buffer serves every
 // read, so the text stays valid until the next syntax error.
 char syntax_message[80];
-
-// Points `lod_error` at a failure of the load file library and records which.
-void fail_load(LoadFailure failure) {
-  load_failure = failure;
-  lod_error = load_message[failure];
-}
 
 // Where a data line of a row went: the line's bytes before its first `=`,
 // as written, and the column they name. Rows mostly list their columns the

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "loadfail.h"
 #include "loadfile.h"
 #include "loadline.h"
 #include "outputfile.h"
@@ -20,21 +21,12 @@ namespace {
 
 constexpr size_t kWriteBlock = 1 << 20;
 
-// Points `lod_error` at a failure of the writer and records which.
-void fail_load(LoadFailure failure) {
-  load_failure = failure;
-  lod_error = load_message[failure];
-}
-
 }  // namespace
 
 // One file being written. The first failed write marks the writer failed
 // and nothing more is written.
 struct LoadWriter {
-  OutputFilePtr output;
-  bool failed = false;
-  std::unique_ptr<char[]> buffer;
-  size_t used = 0;
+  OutputBuffer out;
 
   // The layout of every row: the name of each column followed by " = ",
   // packed one after another and found through `prefix_end`.
@@ -49,28 +41,8 @@ struct LoadWriter {
 
 namespace {
 
-void write_load_bytes(LoadWriter* writer, const char* bytes, size_t size) {
-  if (!writer->failed && !write_output(writer->output.get(), bytes, size)) writer->failed = true;
-}
-
-void flush_load_writer(LoadWriter* writer) {
-  write_load_bytes(writer, writer->buffer.get(), writer->used);
-  writer->used = 0;
-}
-
 void emit(LoadWriter* writer, std::string_view text) {
-  // An empty cell may be a view with no storage at all; there is nothing to
-  // copy, and memcpy must not be handed its null pointer.
-  if (text.empty()) return;
-  if (text.size() > kWriteBlock - writer->used) {
-    flush_load_writer(writer);
-    if (text.size() >= kWriteBlock) {
-      write_load_bytes(writer, text.data(), text.size());
-      return;
-    }
-  }
-  std::memcpy(writer->buffer.get() + writer->used, text.data(), text.size());
-  writer->used += text.size();
+  put_output(writer->out, text);
 }
 
 // Keeps the first line that no layout brings within the reader's limit, and
@@ -159,15 +131,13 @@ void write_load_header(LoadWriter* writer, Table* layout) {
 
 LoadWriter* open_load_writer(const char* path, Table* layout) {
   LoadWriterPtr writer(new LoadWriter);
-  writer->output.reset(open_output_file(path));
-  if (!writer->output) {
+  if (!open_output_buffer(writer->out, open_output_file(path), kWriteBlock)) {
     fail_load(LOAD_CANNOT_OPEN);
     return nullptr;
   }
-  writer->buffer.reset(new char[kWriteBlock]);
   set_load_layout(writer.get(), layout);
   write_load_header(writer.get(), layout);
-  if (writer->failed) {
+  if (writer->out.failed) {
     fail_load(LOAD_CANNOT_WRITE);
     return nullptr;
   }
@@ -175,7 +145,7 @@ LoadWriter* open_load_writer(const char* path, Table* layout) {
 }
 
 int put_load_row(LoadWriter* writer, const std::string_view* cells) {
-  if (writer->failed) {
+  if (writer->out.failed) {
     fail_load(LOAD_CANNOT_WRITE);
     return -1;
   }
@@ -189,7 +159,7 @@ int put_load_row(LoadWriter* writer, const std::string_view* cells) {
   if (writer->comment_col >= 0) emit_comment(writer, cells[writer->comment_col]);
   emit(writer, "ENDROW\n\n");
   writer->lineno += 2;
-  if (writer->failed) {
+  if (writer->out.failed) {
     fail_load(LOAD_CANNOT_WRITE);
     return -1;
   }
@@ -201,8 +171,7 @@ int put_load_row(LoadWriter* writer, const std::string_view* cells) {
 int close_load_writer(LoadWriter* writer) {
   LoadWriterPtr owned(writer);
   emit(writer, "ENDFILE\n");
-  flush_load_writer(writer);
-  if (writer->failed || close_output_file(writer->output.release()) != 0) {
+  if (close_output_buffer(writer->out) < 0) {
     fail_load(LOAD_CANNOT_WRITE);
     return -1;
   }

@@ -24,11 +24,8 @@ constexpr size_t kTraceBlock = 1 << 18;
 // One trace being written. The first failed write marks it failed and
 // nothing more is written.
 struct TraceWriter {
-  OutputFilePtr output;
-  bool failed = false;
+  OutputBuffer out;
   std::vector<std::string> line_text;  // by rule number: its rule-file line
-  std::unique_ptr<char[]> buffer;
-  size_t used = 0;
 
   // The last line's part after its number, and what it was made from.
   std::string tail;
@@ -38,25 +35,8 @@ struct TraceWriter {
 
 namespace {
 
-void write_trace_bytes(TraceWriter* trace, const char* bytes, size_t size) {
-  if (!trace->failed && !write_output(trace->output.get(), bytes, size)) trace->failed = true;
-}
-
-void flush_trace(TraceWriter* trace) {
-  write_trace_bytes(trace, trace->buffer.get(), trace->used);
-  trace->used = 0;
-}
-
 void emit(TraceWriter* trace, std::string_view text) {
-  if (text.size() > kTraceBlock - trace->used) {
-    flush_trace(trace);
-    if (text.size() >= kTraceBlock) {
-      write_trace_bytes(trace, text.data(), text.size());
-      return;
-    }
-  }
-  std::memcpy(trace->buffer.get() + trace->used, text.data(), text.size());
-  trace->used += text.size();
+  put_output(trace->out, text);
 }
 
 void emit_number(TraceWriter* trace, long long n) {
@@ -88,9 +68,7 @@ void make_tail(TraceWriter* trace, const ExpansionRecord& record) {
 
 TraceWriter* open_trace(const char* path, const std::vector<int>& rule_lines) {
   TraceWriterPtr trace(new TraceWriter);
-  trace->output.reset(open_output_file(path));
-  if (!trace->output) return nullptr;
-  trace->buffer.reset(new char[kTraceBlock]);
+  if (!open_output_buffer(trace->out, open_output_file(path), kTraceBlock)) return nullptr;
   trace->line_text.reserve(rule_lines.size());
   for (int line : rule_lines) trace->line_text.push_back(std::to_string(line));
   emit(trace.get(), col_expansion_number);
@@ -103,29 +81,27 @@ int put_trace_row(TraceWriter* trace, const ExpansionRecord& record) {
     make_tail(trace, record);
   }
   constexpr size_t kNumberMax = 20;
-  if (kNumberMax + trace->tail.size() <= kTraceBlock - trace->used) {
+  OutputBuffer& out = trace->out;
+  if (kNumberMax + trace->tail.size() <= out.capacity - out.used) {
     // The common case: straight into the buffer.
-    char* at = trace->buffer.get() + trace->used;
+    char* at = out.data.get() + out.used;
     char* end = std::to_chars(at, at + kNumberMax, record.rows).ptr;
     std::memcpy(end, trace->tail.data(), trace->tail.size());
-    trace->used = static_cast<size_t>(end - trace->buffer.get()) + trace->tail.size();
+    out.used = static_cast<size_t>(end - out.data.get()) + trace->tail.size();
   } else {
     emit_number(trace, record.rows);
     emit(trace, trace->tail);
   }
-  return trace->failed ? -1 : 0;
+  return trace->out.failed ? -1 : 0;
 }
 
 int finish_trace(TraceWriter* trace) {
-  flush_trace(trace);
-  return trace->failed ? -1 : 0;
+  return flush_output_buffer(trace->out) ? 0 : -1;
 }
 
 int close_trace(TraceWriter* trace) {
   TraceWriterPtr owned(trace);
-  flush_trace(trace);
-  if (trace->failed || close_output_file(trace->output.release()) != 0) return -1;
-  return 0;
+  return close_output_buffer(trace->out);
 }
 
 void discard_trace(TraceWriter* trace) {
