@@ -23,6 +23,17 @@ int canonical_number(std::string_view text) {
   return std::string_view(buf, e2 - buf) == text ? n : kNoRule;
 }
 
+// A rule's first or last action row from its bookkeeping cell. The parser
+// writes plain decimal numbers, read here directly; any other text is read
+// as atoi reads it.
+int row_number(const char* text) {
+  std::string_view digits = text_view(text);
+  int n = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+  if (ec == std::errc() && end == digits.data() + digits.size() && !digits.empty()) return n;
+  return std::atoi(text);
+}
+
 // What a test in a target column compares with: an input column by number,
 // or one of these.
 constexpr int kSkip = -1;        // `_FIRST`, `_LAST`: not columns of the work rows
@@ -55,8 +66,8 @@ void build_rules(RuleSet& set, Table* input, Table* target) {
   set.rules.resize(std::max(target->nrow, 0));
   for (int i = 0; i < target->nrow; i++) {
     Rule& rule = set.rules[i];
-    rule.first = std::atoi(get_tab_cell_bynum(target, first_col, i));
-    rule.last = std::atoi(get_tab_cell_bynum(target, last_col, i));
+    rule.first = row_number(get_tab_cell_bynum(target, first_col, i));
+    rule.last = row_number(get_tab_cell_bynum(target, last_col, i));
     // The parser keeps every range inside the action table; tables built
     // by other means are held to it too.
     rule.first = std::max(rule.first, 0);

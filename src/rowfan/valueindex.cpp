@@ -7,7 +7,7 @@ namespace {
 // The slot that holds `value`, claimed for it if it has none yet.
 size_t place(ValueIndex& index, std::string_view value) {
   size_t mask = index.slots.size() - 1;
-  size_t h = std::hash<std::string_view>()(value);
+  size_t h = value_hash(value);
   for (size_t k = h & mask;; k = (k + 1) & mask) {
     ValueSlot& slot = index.slots[k];
     if (slot.key.data() == nullptr) {

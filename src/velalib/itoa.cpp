@@ -1,11 +1,12 @@
 // Decimal text of an int, for numbers kept in Tables as text.
-#include <cstdio>
+#include <charconv>
 
 #include "velastring.h"
 
 char* itoa(int n) {
   // Shared by every call: callers copy the text before the next one.
   static char text[64];
-  std::snprintf(text, sizeof text, "%d", n);
+  char* end = std::to_chars(text, text + sizeof text - 1, n).ptr;
+  *end = '\0';
   return text;
 }
