@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "table.h"
@@ -29,6 +30,20 @@ struct DroppedRule {
   std::string column;
 };
 extern std::vector<DroppedRule> xdropped;
+
+// The value of a WORD token: its place in the parser's text of values (see
+// scan_word) and the line on which the token begins.
+struct RuleWord {
+  int at;
+  int length;
+  int line;
+};
+// Files a WORD token's value for the parser and returns its place: the
+// token's text up to any NUL byte, without a surrounding pair of quotes
+// (what follows the closing quote is dropped, an unclosed quote keeps the
+// rest), letters a-z upper-cased. Called by the scanner before it counts the
+// token's own lines.
+RuleWord scan_word(std::string_view token);
 
 // Scanner. Token codes 258 to 264 (IMPLIES, SEMI, OR, AND, EQUALS, WORD,
 // OTHER) come from the header that bison generates from the grammar.

@@ -3,17 +3,15 @@
  * names a column the load file lacks is dropped whole at its `;`. */
 
 %code requires {
-// A value of the rule being read: its place in the parser's text of values.
-struct RuleWord {
-  int at;
-  int length;
-};
+#include "rules.h"
 }
 
 %code {
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -21,8 +19,6 @@ struct RuleWord {
 #include "loadfile.h"
 #include "loadline.h"
 #include "rules.h"
-#include "tablecopy.h"
-#include "valueindex.h"
 #include "velaerror.h"
 
 int xline = 1;
@@ -31,7 +27,6 @@ Table* xaction = nullptr;
 std::vector<int> xrule_line;
 std::vector<DroppedRule> xdropped;
 
-extern int yyleng;
 
 namespace {
 
@@ -42,35 +37,60 @@ int naction = 0;       // where the next assignment appends its action row
 bool missing = false;  // the rule names a column the Tables lack
 int rule_line = 0;     // line of the rule's first token; 0 before it is read
 std::string missing_column;  // the first name that set `missing`
-int value_line = 0;  // line on which the value reduced last begins
+bool in_choice = false;  // the newest assignment began a choice still being read
 int first_col = -1;  // the target table's `_FIRST` and `_LAST` columns
 int last_col = -1;
 
-// The text of each value of the rule being read, one after another; a value
-// is its place in here, since appending may move the text. Emptied once a
-// test or an assignment has used its two values: no other value is pending
-// then, as the scanner has not yet read past the second.
-std::string words;
+// The text of each value scanned, one after another; a value is its place
+// in here, since growing may move the text. Grown by hand: each value is
+// written straight into it, upper-cased on the way.
+struct WordText {
+  std::unique_ptr<char[]> text;
+  size_t size = 0;
+  size_t capacity = 0;
+};
+WordText words;
 
 std::string_view word(RuleWord w) {
-  return std::string_view(words).substr(w.at, w.length);
+  return std::string_view(words.text.get() + w.at, w.length);
 }
 
-// A WORD token's value: its text up to any NUL byte, without a surrounding
-// pair of quotes (what follows the closing quote is dropped, an unclosed
-// quote keeps the rest), letters a-z upper-cased.
-RuleWord add_word(std::string_view token) {
-  token = token.substr(0, token.find('\0'));
-  if (!token.empty() && (token[0] == '"' || token[0] == '\'')) {
-    const char quote = token[0];
-    token.remove_prefix(1);
-    token = token.substr(0, token.find(quote));
+char* make_room(WordText& words, size_t length) {
+  if (words.capacity - words.size < length) {
+    size_t capacity = std::max<size_t>(256, 2 * (words.size + length));
+    auto text = std::make_unique<char[]>(capacity);
+    if (words.size > 0) std::memcpy(text.get(), words.text.get(), words.size);
+    words.text = std::move(text);
+    words.capacity = capacity;
   }
-  const size_t at = words.size();
-  words.resize(at + token.size());
-  char* out = words.data() + at;
-  for (char c : token) *out++ = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  return RuleWord{static_cast<int>(at), static_cast<int>(token.size())};
+  return words.text.get() + words.size;
+}
+
+}  // namespace
+
+RuleWord scan_word(std::string_view token) {
+  const char* in = token.data();
+  const char* end = in + token.size();
+  char stop = '\0';
+  if (in != end && (*in == '"' || *in == '\'')) stop = *in++;
+  char* const start = make_room(words, end - in);
+  char* out = start;
+  for (; in != end && *in != stop && *in != '\0'; ++in) {
+    const char c = *in;
+    *out++ = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  const RuleWord w{static_cast<int>(words.size), static_cast<int>(out - start), xline};
+  words.size += out - start;
+  return w;
+}
+
+namespace {
+
+// Once a test or an assignment has used its values, none is pending unless
+// the scanner has already read past the second: then the text waits for the
+// next one.
+void release_words(RuleWord last) {
+  if (words.size == static_cast<size_t>(last.at) + last.length) words.size = 0;
 }
 
 // Column numbers by name, for one Table whose columns stay as they are
@@ -95,7 +115,12 @@ void reset_columns(ColumnCache& cache, Table* table) {
 }
 
 int column_of(ColumnCache& cache, std::string_view name) {
-  ColumnCache::Entry& entry = cache.entries[value_hash(name) % cache.entries.size()];
+  // Names that share a length and their first and last bytes share an
+  // entry; they take turns in it and stay correct, only slower.
+  const size_t slot = name.empty() ? 0
+                                   : name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
+                                         static_cast<unsigned char>(name.back());
+  ColumnCache::Entry& entry = cache.entries[slot % cache.entries.size()];
   if (!entry.known || entry.name != name) {
     entry.name = name;
     entry.column = get_tab_colnum(cache.table, name);
@@ -131,7 +156,8 @@ void check_assigned_value(std::string_view name, std::string_view value, int lin
   while (newline != std::string_view::npos) {
     const size_t from = newline + 1;
     newline = value.find('\n', from);
-    std::string_view text = value.substr(from, newline == std::string_view::npos ? std::string_view::npos : newline - from);
+    std::string_view text = value.substr(
+        from, newline == std::string_view::npos ? std::string_view::npos : newline - from);
     int kind = closing_load_token(text);
     if (kind != TOK_DATA) {
       const char* word = kind == TOK_ENDROW      ? "ENDROW"
@@ -150,8 +176,9 @@ void check_assigned_value(std::string_view name, std::string_view value, int lin
   RuleWord word;
 }
 
-%token IMPLIES SEMI OR AND EQUALS WORD OTHER
-%type <word> value
+%token IMPLIES SEMI OR AND EQUALS
+%token <word> WORD
+%token OTHER
 
 %start rule_list
 
@@ -163,7 +190,8 @@ void check_assigned_value(std::string_view name, std::string_view value, int lin
   rule_line = 0;
   xrule_line.clear();
   xdropped.clear();
-  words.clear();
+  in_choice = false;
+  words.size = 0;
   reset_columns(target_columns, xtarget);
   reset_columns(action_columns, xaction);
   first_col = get_tab_colnum(xtarget, col_first);
@@ -194,6 +222,7 @@ rule
         ++ntarget;
       }
       rule_line = 0;
+      in_choice = false;
     }
   ;
 
@@ -203,7 +232,8 @@ condition
   ;
 
 test
-  : value EQUALS value {
+  : WORD EQUALS WORD {
+      if (rule_line == 0) rule_line = $1.line;
       const int column = column_of(target_columns, word($1));
       if (column < 0) {
         if (!missing) missing_column = word($1);
@@ -211,52 +241,38 @@ test
       } else if (!missing) {
         put_tab_cell_bynum(xtarget, column, ntarget, word($3));
       }
-      words.clear();
+      release_words($3);
     }
   ;
 
 choice_list
-  : choice
-  | choice_list OR choice
+  : choice { in_choice = false; }
+  | choice_list OR choice { in_choice = false; }
   ;
 
 choice
   : assignment
-  | choice AND assignment {
-      // Fold the newest assignment's row into the choice's row, so that a
-      // finished choice is always exactly one action row.
-      if (!missing) {
-        --naction;
-        move_tabrow(xaction, naction, xaction, naction - 1);
-        trunc_table(xaction, naction);
-      }
-    }
+  | choice AND assignment
   ;
 
 assignment
-  : value EQUALS value {
-      // No value is reduced between this assignment's own and its action,
-      // so value_line is still the line of $3.
-      check_assigned_value(word($1), word($3), value_line);
+  : WORD EQUALS WORD {
+      check_assigned_value(word($1), word($3), $3.line);
       const int column = column_of(action_columns, word($1));
       if (column < 0) {
         if (!missing) missing_column = word($1);
         missing = true;
-      } else if (!missing) {
+      } else if (!missing && !in_choice) {
+        // A choice is one action row, begun by its first assignment.
         put_tab_cell_bynum(xaction, column, naction, word($3));
         ++naction;
+        in_choice = true;
+      } else if (!missing && !word($3).empty() && !is_bookkeeping(word($1))) {
+        // Later assignments of the choice set its row's cells, but never
+        // empty one and never a bookkeeping column.
+        put_tab_cell_bynum(xaction, column, naction - 1, word($3));
       }
-      words.clear();
-    }
-  ;
-
-value
-  : WORD {
-      // Taken while yytext is still this WORD's: the state after a WORD
-      // reduces without reading the next token.
-      value_line = xline - static_cast<int>(std::count(yytext, yytext + yyleng, '\n'));
-      if (rule_line == 0) rule_line = value_line;
-      $$ = add_word(std::string_view(yytext, yyleng));
+      release_words($3);
     }
   ;
 
