@@ -39,10 +39,11 @@ struct RuleWord {
   int line;
 };
 // Files a WORD token's value for the parser and returns its place: the
-// token's text up to any NUL byte, without a surrounding pair of quotes
-// (what follows the closing quote is dropped, an unclosed quote keeps the
-// rest), letters a-z upper-cased. Called by the scanner before it counts the
-// token's own lines.
+// token's text, letters a-z upper-cased; a token that begins with a quote
+// loses it and everything from the matching quote or the first NUL byte on
+// (an unclosed quote keeps the rest). Any other token is a run of word
+// characters, which holds no NUL. Called by the scanner before it counts
+// the token's own lines.
 RuleWord scan_word(std::string_view token);
 
 // Scanner. Token codes 258 to 264 (IMPLIES, SEMI, OR, AND, EQUALS, WORD,

@@ -27,11 +27,15 @@ int canonical_number(std::string_view text) {
 // writes plain decimal numbers, read here directly; any other text is read
 // as atoi reads it.
 int row_number(const char* text) {
-  std::string_view digits = text_view(text);
+  if (text == nullptr) return 0;
   int n = 0;
-  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-  if (ec == std::errc() && end == digits.data() + digits.size() && !digits.empty()) return n;
-  return std::atoi(text);
+  int length = 0;
+  for (const char* p = text; *p != '\0'; ++p, ++length) {
+    // Nine digits always fit; longer or other text is left to atoi.
+    if (*p < '0' || *p > '9' || length == 9) return std::atoi(text);
+    n = n * 10 + (*p - '0');
+  }
+  return n;
 }
 
 // What a test in a target column compares with: an input column by number,

@@ -68,6 +68,14 @@ char* make_room(WordText& words, size_t length) {
 
 }  // namespace
 
+namespace {
+
+char upper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+}  // namespace
+
 RuleWord scan_word(std::string_view token) {
   const char* in = token.data();
   const char* end = in + token.size();
@@ -75,9 +83,11 @@ RuleWord scan_word(std::string_view token) {
   if (in != end && (*in == '"' || *in == '\'')) stop = *in++;
   char* const start = make_room(words, end - in);
   char* out = start;
-  for (; in != end && *in != stop && *in != '\0'; ++in) {
-    const char c = *in;
-    *out++ = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  if (stop == '\0') {
+    // A run of word characters: nothing to stop at.
+    for (; in != end; ++in) *out++ = upper(*in);
+  } else {
+    for (; in != end && *in != stop && *in != '\0'; ++in) *out++ = upper(*in);
   }
   const RuleWord w{static_cast<int>(words.size), static_cast<int>(out - start), xline};
   words.size += out - start;
@@ -121,7 +131,8 @@ int column_of(ColumnCache& cache, std::string_view name) {
                                    : name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
                                          static_cast<unsigned char>(name.back());
   ColumnCache::Entry& entry = cache.entries[slot % cache.entries.size()];
-  if (!entry.known || entry.name != name) {
+  if (!entry.known || entry.name.size() != name.size() ||
+      std::memcmp(entry.name.data(), name.data(), name.size()) != 0) {
     entry.name = name;
     entry.column = get_tab_colnum(cache.table, name);
     entry.known = true;
