@@ -68,6 +68,7 @@ void build_rules(RuleSet& set, Table* input, Table* target) {
   std::vector<int> role = target_roles(set, input, target);
   int nchoice = static_cast<int>(set.choice_begin.size()) - 1;
   set.rules.resize(std::max(target->nrow, 0));
+  set.tests.reserve(set.rules.size() * 2);
   for (int i = 0; i < target->nrow; i++) {
     Rule& rule = set.rules[i];
     rule.first = row_number(get_tab_cell_bynum(target, first_col, i));
@@ -107,6 +108,7 @@ void build_choices(RuleSet& set, Table* input, Table* action) {
   }
   int nchoice = std::max(action->nrow, 0);
   set.choice_begin.assign(nchoice + 1, 0);
+  set.choice_cells.reserve(nchoice);
   for (int j = 0; j < nchoice; j++) {
     set.choice_begin[j] = static_cast<int>(set.choice_cells.size());
     for (int c = 0; c < action->ncol; c++) {
