@@ -27,7 +27,6 @@ Table* xaction = nullptr;
 std::vector<int> xrule_line;
 std::vector<DroppedRule> xdropped;
 
-
 namespace {
 
 // Parser state of the rule being read; reset at the start of every parse.
@@ -55,8 +54,10 @@ std::string_view word(RuleWord w) {
   return std::string_view(words.text.get() + w.at, w.length);
 }
 
+// Room for `length` more bytes; there is always some text, so that even an
+// empty value points somewhere.
 char* make_room(WordText& words, size_t length) {
-  if (words.capacity - words.size < length) {
+  if (!words.text || words.capacity - words.size < length) {
     size_t capacity = std::max<size_t>(256, 2 * (words.size + length));
     auto text = std::make_unique<char[]>(capacity);
     if (words.size > 0) std::memcpy(text.get(), words.text.get(), words.size);
@@ -65,10 +66,6 @@ char* make_room(WordText& words, size_t length) {
   }
   return words.text.get() + words.size;
 }
-
-}  // namespace
-
-namespace {
 
 char upper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
