@@ -120,6 +120,56 @@ void build_choices(RuleSet& set, Table* input, Table* action) {
   set.choice_begin[nchoice] = static_cast<int>(set.choice_cells.size());
 }
 
+// How many tests compare one column with one value. Kept in a table that
+// grows with the distinct pairs rather than with the tests, since most rules
+// may share a pair.
+struct TestCount {
+  size_t hash = 0;
+  CellValue test{kNoRule, {}};
+  int count = 0;  // 0: the slot is free
+};
+
+struct TestCounts {
+  std::vector<TestCount> slots;
+  size_t used = 0;
+};
+
+size_t test_hash(const CellValue& test) {
+  return value_hash(test.value) ^ static_cast<size_t>(test.column) * 0x9e3779b97f4a7c15u;
+}
+
+TestCount* probe(TestCounts& counts, size_t hash, const CellValue& test) {
+  size_t mask = counts.slots.size() - 1;
+  for (size_t k = hash & mask;; k = (k + 1) & mask) {
+    TestCount& slot = counts.slots[k];
+    if (slot.count == 0) return &slot;
+    if (slot.hash == hash && slot.test.column == test.column && slot.test.value == test.value) {
+      return &slot;
+    }
+  }
+}
+
+// The count of `test`'s column and value; a pair not seen before starts at
+// 0 and is counted by the caller.
+TestCount& count_of(TestCounts& counts, const CellValue& test) {
+  const size_t hash = test_hash(test);
+  if (!counts.slots.empty()) {
+    TestCount* slot = probe(counts, hash, test);
+    if (slot->count != 0) return *slot;
+  }
+  if ((counts.used + 1) * 3 > counts.slots.size() * 2) {  // at most two thirds full
+    std::vector<TestCount> old = std::move(counts.slots);
+    counts.slots.assign(std::max<size_t>(64, old.size() * 2), TestCount());
+    for (const TestCount& slot : old) {
+      if (slot.count != 0) *probe(counts, slot.hash, slot.test) = slot;
+    }
+  }
+  TestCount* slot = probe(counts, hash, test);
+  *slot = TestCount{hash, test, 0};
+  ++counts.used;
+  return *slot;
+}
+
 // The test each live rule is filed under, by rule: the one that narrows it
 // most. A row matches a rule only if it matches every test of it, so any
 // one test is a correct key; the test whose column and value the fewest
@@ -137,24 +187,18 @@ std::vector<int> choose_keys(const RuleSet& set) {
   if (!choice) return key;  // one test per rule, as in a lookup table
   // How many live rules test each value of each column: the length of its
   // list when every rule's tests are filed by value.
-  std::vector<ValueIndex> sharing(set.ncol);
+  TestCounts sharing;
   for (size_t i = 0; i < set.rules.size(); i++) {
     if (key[i] == kNoRule) continue;
     const Rule& rule = set.rules[i];
-    for (int k = rule.tests_begin; k < rule.tests_end; k++) {
-      file_rule(sharing[set.tests[k].column], set.tests[k].value, static_cast<int>(i));
-    }
-  }
-  for (ValueIndex& index : sharing) {
-    if (!index.filed.empty()) lay_out_index(index);
+    for (int k = rule.tests_begin; k < rule.tests_end; k++) ++count_of(sharing, set.tests[k]).count;
   }
   for (size_t i = 0; i < set.rules.size(); i++) {
     const Rule& rule = set.rules[i];
     if (key[i] == kNoRule || rule.tests_end - rule.tests_begin == 1) continue;
     int fewest = 0;
     for (int k = rule.tests_begin; k < rule.tests_end; k++) {
-      const ValueSlot* slot = find_value(sharing[set.tests[k].column], set.tests[k].value);
-      int shared = slot->end - slot->begin;
+      int shared = count_of(sharing, set.tests[k]).count;
       if (k == rule.tests_begin || shared < fewest) {
         fewest = shared;
         key[i] = k;
