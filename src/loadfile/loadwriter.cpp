@@ -47,7 +47,7 @@ struct LoadWriter {
   int comment_col = -1;
   std::string prefixes;
   std::vector<RowLine> lines;
-  size_t row_bytes = 0;  // what a row writes besides its values and COMMENT
+  size_t row_most = 0;  // the most a row writes besides COMMENT, its lines within the limit
 
   long lineno = 0;  // lines written so far
   LoadOverlong overlong;
@@ -115,7 +115,7 @@ void emit_comment(LoadWriter* writer, std::string_view value) {
 
 void set_load_layout(LoadWriter* writer, Table* layout) {
   writer->comment_col = get_tab_colnum(layout, comment);
-  writer->row_bytes = std::string_view("ENDROW\n\n").size();
+  writer->row_most = std::string_view("ENDROW\n\n").size() + kRowSlack;
   for (int c = 0; c < layout->ncol; ++c) {
     if (c == writer->comment_col) continue;
     RowLine line;
@@ -126,14 +126,15 @@ void set_load_layout(LoadWriter* writer, Table* layout) {
     line.size = writer->prefixes.size() - line.begin;
     line.room = static_cast<long>(kLoadLineMax) - static_cast<long>(line.size);
     writer->lines.push_back(line);
-    writer->row_bytes += line.size + 1;
+    writer->row_most += kLoadLineMax + 1;
   }
   writer->prefixes.append(kBlock, '\0');
 }
 
 // Copies a prefix in whole blocks: both its source and `to` have room.
 char* put_prefix(char* to, const char* from, size_t size) {
-  for (size_t i = 0; i < size; i += kBlock) std::memcpy(to + i, from + i, kBlock);
+  std::memcpy(to, from, kBlock);
+  for (size_t i = kBlock; i < size; i += kBlock) std::memcpy(to + i, from + i, kBlock);
   return to + size;
 }
 
@@ -175,21 +176,17 @@ void put_row_slowly(LoadWriter* writer, const std::string_view* cells) {
 }
 
 // A row whose every line is within the limit, copied into the buffer at
-// once; false, and nothing written, when it does not fit in the buffer.
+// once, in room for the longest such row; false, and nothing written, when
+// a line is past the limit or that room is larger than the buffer.
 bool put_row_at_once(LoadWriter* writer, const std::string_view* cells) {
-  size_t size = writer->row_bytes;
-  bool within = true;
-  for (const RowLine& line : writer->lines) {
-    size_t n = cells[line.column].size();
-    within &= static_cast<long>(n) <= line.room;
-    size += n;
-  }
-  char* at = within ? output_room(writer->out, size + kRowSlack) : nullptr;
+  char* at = output_room(writer->out, writer->row_most);
   if (at == nullptr) return false;
   const char* prefixes = writer->prefixes.data();
   for (const RowLine& line : writer->lines) {
+    std::string_view value = cells[line.column];
+    if (static_cast<long>(value.size()) > line.room) return false;
     at = put_prefix(at, prefixes + line.begin, line.size);
-    at = put_value(at, cells[line.column]);
+    at = put_value(at, value);
     *at++ = '\n';
   }
   writer->lineno += static_cast<long>(writer->lines.size());
