@@ -60,7 +60,16 @@ void push_input_row(Expansion& e, int r) {
   // The bottom row's other cells are empty from the start: only input rows
   // are written there.
   std::string_view* row = row_cells(e.stack, 0);
-  for (int c : e.carried) row[c] = text_view(get_tab_cell_bynum(e.input, c, r));
+  const Table* input = e.input;
+  long long first = static_cast<long long>(r) * input->ncol + 1;  // the row's cell entries
+  if (first + input->ncol > input->cells.count) {
+    for (int c : e.carried) row[c] = text_view(get_tab_cell_bynum(e.input, c, r));
+    return;
+  }
+  // A row the cell list holds whole: its texts read in place.
+  const char* chars = input->cells.chars.data;
+  const int* offsets = input->cells.offsets.data + first;
+  for (int c : e.carried) row[c] = std::string_view(chars + offsets[c]);
 }
 
 bool matches(const Expansion& e, const Rule& rule, int t) {
