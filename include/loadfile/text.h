@@ -4,6 +4,7 @@
 // same list's `chars`.
 #pragma once
 
+#include <cstring>
 #include <string_view>
 
 #include "buffer.h"
@@ -22,7 +23,27 @@ struct TextList {
 
 void init_text(TextList& list, int nentries, int nchars);
 int add_text(TextList& list, std::string_view s);
-int put_text(TextList& list, int i, std::string_view s);
+// put_text where it must grow the list or the storage, or fail.
+int put_text_grow(TextList& list, int i, std::string_view s);
+
+// Replaces entry i (or adds it, when i is `count`) with a copy of s. Inline,
+// since a table is filled one cell at a time: an entry that exists and text
+// that fits in the storage already reserved take only the copy.
+inline int put_text(TextList& list, int i, std::string_view s) {
+  CharBuf& chars = list.chars;
+  if (i < 0 || i >= list.count || chars.data == nullptr ||
+      s.size() >= static_cast<size_t>(chars.capacity - chars.used)) {
+    return put_text_grow(list, i, s);
+  }
+  int offset = chars.used;
+  // An empty text may be a view with no storage; memcpy must not see it.
+  if (!s.empty()) std::memcpy(chars.data + offset, s.data(), s.size());
+  chars.data[offset + s.size()] = '\0';
+  chars.used = offset + static_cast<int>(s.size()) + 1;
+  list.offsets.data[i] = offset;
+  list.tail_shared = false;
+  return i;
+}
 const char* get_text(const TextList& list, int i);
 int find_text(const TextList& list, std::string_view s);
 int copy_text(TextList& list, int from, int to);

@@ -91,42 +91,8 @@ std::string_view clean_from(char* first, char* in, char* end) {
   return {first, static_cast<std::size_t>(out - first)};
 }
 
-#if defined(__SSE2__)
-// Cleans a value of at most 64 bytes from where its blank bytes and spaces
-// stand, found 16 bytes at a time: they tell where it starts and ends and
-// whether anything has to move. Up to 15 bytes past the value are read.
-std::string_view clean_value(char* text, int length) {
-  const __m128i blank_below = _mm_set1_epi8(33);  // signed: bytes 128 to 255 too
-  const __m128i space = _mm_set1_epi8(' ');
-  std::uint64_t blank = 0;
-  std::uint64_t spaces = 0;
-  for (int i = 0; i < length; i += 16) {
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-    auto b = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(bytes, blank_below)));
-    auto s = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, space)));
-    blank |= static_cast<std::uint64_t>(b) << i;
-    spaces |= static_cast<std::uint64_t>(s) << i;
-  }
-  std::uint64_t valid = length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
-  std::uint64_t printing = ~blank & valid;
-  if (printing == 0) return {text, 0};
-  int first = __builtin_ctzll(printing);
-  int last = 63 - __builtin_clzll(printing);
-  // Within the value: blanks other than a space, and the second of two
-  // blanks, are what has to move.
-  std::uint64_t inside = (std::uint64_t{1} << last) - (std::uint64_t{1} << first);
-  std::uint64_t unclean = ((blank & ~spaces) | (blank & (blank << 1))) & inside;
-  if (unclean == 0) return {text + first, static_cast<std::size_t>(last - first + 1)};
-  // The run of blanks may start one byte before; `first` is printing.
-  return clean_from<false>(text + first, text + __builtin_ctzll(unclean) - 1, text + last + 1);
-}
-#endif
-
 template <bool kUpper>
 std::string_view clean_text(char* text, int length) {
-#if defined(__SSE2__)
-  if (!kUpper && length <= 64) return clean_value(text, length);
-#endif
   char* in = text;
   char* end = text + length;
   while (in < end && is_blank_byte(*in)) ++in;
@@ -193,6 +159,10 @@ LoadLineKind next_load_line_filling(LoadBlock& block, char** line, int* length) 
   }
 }
 
-std::string_view clean_load_text(char* text, int length, bool upper) {
+std::string_view clean_load_whole(char* text, int length, bool upper) {
   return upper ? clean_text<true>(text, length) : clean_text<false>(text, length);
+}
+
+std::string_view clean_load_from(char* first, char* in, char* end) {
+  return clean_from<false>(first, in, end);
 }

@@ -202,7 +202,13 @@ int put_known_cell(LoadParser* parser, Table* table) {
   }
   ++parser->place;
   std::string_view value = load_value(parser, line + n + 1, place.is_comment);
-  return put_tab_cell_bynum(table, place.column, parser->row, value) < 0 ? -1 : 1;
+  // The row's first cell makes the row; the rest go straight to their
+  // entries of the cells, as laid out in table.h.
+  if (parser->row >= table->nrow) {
+    return put_tab_cell_bynum(table, place.column, parser->row, value) < 0 ? -1 : 1;
+  }
+  long long entry = static_cast<long long>(parser->row) * table->ncol + place.column + 1;
+  return put_text(table->cells, static_cast<int>(entry), value) < 0 ? -1 : 1;
 }
 
 // Stores a data line of a row, or a comment line, that put_known_cell did
@@ -249,6 +255,12 @@ bool parse_load_file(LoadParser* parser, Table* table) {
   parser->place = 0;
   for (;;) {
     int token = read_load_line(parser);
+    // Inside a COMMENT only a line that starts as a closing word can end it;
+    // every other line belongs to it as it stands.
+    if (token == TOK_DATA && parser->in_comment && (parser->line[0] | 0x20) != 'e') {
+      parser->comment_rest.append(parser->line, parser->length);
+      continue;
+    }
     if (token == TOK_DATA) {
       int known = put_known_cell(parser, table);
       if (known < 0) return false;
