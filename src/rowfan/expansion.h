@@ -32,8 +32,9 @@ struct RowStack {
   int ncol = 0;
   int depth = 0;  // rows on the stack; the top row is depth - 1
   std::vector<Frame> frames;
-  std::vector<std::string_view>
-      cells;  // row d: cells[d * (ncol + 1)] up to [d * (ncol + 1) + ncol]
+  // Row d: cells[d * (ncol + 1)] up to [d * (ncol + 1) + ncol], the slot
+  // for the number last.
+  std::vector<std::string_view> cells;
 };
 
 inline std::string_view* row_cells(RowStack& stack, int depth) {
