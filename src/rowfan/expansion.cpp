@@ -153,8 +153,16 @@ void apply_match(Expansion& e, int t, int input_row) {
 void record_row(ExpansionRecord& record, const RowStack& stack, int input_row) {
   record.rows++;
   record.input_row = input_row;
-  record.chain.clear();
-  for (int d = 1; d < stack.depth; d++) record.chain.push_back(stack.frames[d].used);
+  // Rows in a row mostly come from the same rules: the chain is rewritten,
+  // and counted as changed, only when it differs.
+  std::vector<int>& chain = record.chain;
+  size_t n = stack.depth > 1 ? static_cast<size_t>(stack.depth - 1) : 0;
+  bool same = chain.size() == n;
+  for (size_t i = 0; same && i < n; i++) same = chain[i] == stack.frames[i + 1].used;
+  if (same) return;
+  chain.resize(n);
+  for (size_t i = 0; i < n; i++) chain[i] = stack.frames[i + 1].used;
+  record.chain_changes++;
 }
 
 }  // namespace
