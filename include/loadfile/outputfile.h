@@ -90,6 +90,18 @@ int close_output_buffer(OutputBuffer& buf);
 // A text longer than the room left: flushes, then buffers or writes it.
 void put_output_long(OutputBuffer& buf, std::string_view text);
 
+// Room for `size` more bytes at the end of what the buffer holds, flushing
+// it first when they would not fit; null when `size` exceeds the whole
+// buffer. The caller fills at most `size` bytes and adds what it kept to
+// `used`. A failed output still gives room; what is put there goes nowhere.
+inline char* output_room(OutputBuffer& buf, size_t size) {
+  if (size > buf.capacity - buf.used) {
+    if (size > buf.capacity) return nullptr;
+    flush_output_buffer(buf);
+  }
+  return buf.data.get() + buf.used;
+}
+
 inline void put_output(OutputBuffer& buf, std::string_view text) {
   // An empty text may be a view with no storage at all; memcpy must not be
   // handed its null pointer.

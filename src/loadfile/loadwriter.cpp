@@ -20,6 +20,19 @@
 namespace {
 
 constexpr size_t kWriteBlock = 1 << 20;
+// Bytes a row may write past its own end: names are copied in whole blocks
+// of kBlock, which may run over what the name needs.
+constexpr size_t kBlock = 16;
+constexpr size_t kRowSlack = 2 * kBlock;
+
+// One `name = value` line of a row, in the order rows are written (every
+// column but COMMENT): its column, and its prefix "NAME = " in `prefixes`.
+struct RowLine {
+  int column = 0;
+  size_t begin = 0;
+  size_t size = 0;
+  long room = 0;  // the longest value that keeps the line within the limit
+};
 
 }  // namespace
 
@@ -29,11 +42,12 @@ struct LoadWriter {
   OutputBuffer out;
 
   // The layout of every row: the name of each column followed by " = ",
-  // packed one after another and found through `prefix_end`.
-  int ncol = 0;
+  // packed one after another (with kBlock bytes to spare at the end) and
+  // found through `lines`.
   int comment_col = -1;
   std::string prefixes;
-  std::vector<size_t> prefix_end;
+  std::vector<RowLine> lines;
+  size_t row_most = 0;  // the most a row writes besides COMMENT, its lines within the limit
 
   long lineno = 0;  // lines written so far
   LoadOverlong overlong;
@@ -100,14 +114,93 @@ void emit_comment(LoadWriter* writer, std::string_view value) {
 }
 
 void set_load_layout(LoadWriter* writer, Table* layout) {
-  writer->ncol = layout->ncol;
   writer->comment_col = get_tab_colnum(layout, comment);
-  writer->prefix_end.reserve(static_cast<size_t>(layout->ncol));
+  writer->row_most = std::string_view("ENDROW\n\n").size() + kRowSlack;
   for (int c = 0; c < layout->ncol; ++c) {
+    if (c == writer->comment_col) continue;
+    RowLine line;
+    line.column = c;
+    line.begin = writer->prefixes.size();
     writer->prefixes += get_tab_colname(layout, c);
     writer->prefixes += " = ";
-    writer->prefix_end.push_back(writer->prefixes.size());
+    line.size = writer->prefixes.size() - line.begin;
+    line.room = static_cast<long>(kLoadLineMax) - static_cast<long>(line.size);
+    writer->lines.push_back(line);
+    writer->row_most += kLoadLineMax + 1;
   }
+  writer->prefixes.append(kBlock, '\0');
+}
+
+// Copies a prefix in whole blocks: both its source and `to` have room.
+char* put_prefix(char* to, const char* from, size_t size) {
+  std::memcpy(to, from, kBlock);
+  for (size_t i = kBlock; i < size; i += kBlock) std::memcpy(to + i, from + i, kBlock);
+  return to + size;
+}
+
+// Copies a value, most often a few bytes, without a call: two overlapping
+// copies of a fixed size cover every length up to twice that size.
+char* put_value(char* to, std::string_view value) {
+  const char* from = value.data();
+  size_t n = value.size();
+  if (n >= 16) {
+    if (n > 32) {
+      std::memcpy(to, from, n);
+    } else {
+      std::memcpy(to, from, 16);
+      std::memcpy(to + n - 16, from + n - 16, 16);
+    }
+  } else if (n >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + n - 8, from + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + n - 4, from + n - 4, 4);
+  } else if (n > 0) {
+    to[0] = from[0];
+    to[n / 2] = from[n / 2];
+    to[n - 1] = from[n - 1];
+  }
+  return to + n;
+}
+
+// A row line by line, each through the buffer's checks: for a row with a
+// line past the limit, or one larger than the buffer.
+void put_row_slowly(LoadWriter* writer, const std::string_view* cells) {
+  std::string_view prefixes = writer->prefixes;
+  for (const RowLine& line : writer->lines)
+    emit_line(writer, prefixes.substr(line.begin, line.size), cells[line.column]);
+  if (writer->comment_col >= 0) emit_comment(writer, cells[writer->comment_col]);
+  emit(writer, "ENDROW\n\n");
+  writer->lineno += 2;
+}
+
+// A row whose every line is within the limit, copied into the buffer at
+// once, in room for the longest such row; false, and nothing written, when
+// a line is past the limit or that room is larger than the buffer.
+bool put_row_at_once(LoadWriter* writer, const std::string_view* cells) {
+  char* at = output_room(writer->out, writer->row_most);
+  if (at == nullptr) return false;
+  const char* prefixes = writer->prefixes.data();
+  for (const RowLine& line : writer->lines) {
+    std::string_view value = cells[line.column];
+    if (static_cast<long>(value.size()) > line.room) return false;
+    at = put_prefix(at, prefixes + line.begin, line.size);
+    at = put_value(at, value);
+    *at++ = '\n';
+  }
+  writer->lineno += static_cast<long>(writer->lines.size());
+  if (writer->comment_col < 0) {
+    std::memcpy(at, "ENDROW\n\n", 8);
+    at += 8;
+  }
+  writer->out.used = static_cast<size_t>(at - writer->out.data.get());
+  if (writer->comment_col >= 0) {
+    emit_comment(writer, cells[writer->comment_col]);
+    emit(writer, "ENDROW\n\n");
+  }
+  writer->lineno += 2;
+  return true;
 }
 
 void write_load_header(LoadWriter* writer, Table* layout) {
@@ -149,16 +242,7 @@ int put_load_row(LoadWriter* writer, const std::string_view* cells) {
     fail_load(LOAD_CANNOT_WRITE);
     return -1;
   }
-  std::string_view prefixes = writer->prefixes;
-  size_t from = 0;
-  for (int c = 0; c < writer->ncol; ++c) {
-    size_t to = writer->prefix_end[static_cast<size_t>(c)];
-    if (c != writer->comment_col) emit_line(writer, prefixes.substr(from, to - from), cells[c]);
-    from = to;
-  }
-  if (writer->comment_col >= 0) emit_comment(writer, cells[writer->comment_col]);
-  emit(writer, "ENDROW\n\n");
-  writer->lineno += 2;
+  if (!put_row_at_once(writer, cells)) put_row_slowly(writer, cells);
   if (writer->out.failed) {
     fail_load(LOAD_CANNOT_WRITE);
     return -1;

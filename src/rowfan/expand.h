@@ -25,6 +25,7 @@ struct ExpansionRecord {
   long long rows = 0;              // rows emitted, the one being handed over included
   int input_row = -1;              // the input row it comes from, 0-based
   std::vector<int> chain;          // the rules that produced it, outermost first
+  long long chain_changes = 0;     // counts the times `chain` changed from row to row
 };
 
 int expand_rows(Table* input, Table* target, Table* action, const RowSink& sink,

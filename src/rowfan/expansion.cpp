@@ -6,7 +6,7 @@
 #include "expansion.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cstring>
 
 #include "loopguard.h"
 
@@ -19,15 +19,34 @@ struct Expansion {
   Table* input;
   RowStack stack;
   LoopGuard guard;
-  ExpansionRecord* record;  // null unless someone asked
+  ExpansionRecord* record;   // null unless someone asked
+  std::vector<int> carried;  // the carried columns: the only cells a row ever has
 };
+
+// The number of the row being emitted, counted up in decimal where it is
+// written: digits[begin] up to the end of the array.
+struct RowNumber {
+  char digits[24];
+  int begin = sizeof digits - 1;
+  RowNumber() { std::memset(digits, '0', sizeof digits); }
+};
+
+std::string_view count_row(RowNumber& number) {
+  int k = sizeof number.digits - 1;
+  while (number.digits[k] == '9') number.digits[k--] = '0';
+  number.digits[k]++;
+  number.begin = std::min(number.begin, k);
+  return std::string_view(number.digits + number.begin, sizeof number.digits - number.begin);
+}
+
+[[gnu::noinline]] void add_frame(RowStack& stack) {
+  stack.frames.resize(stack.depth);
+  stack.cells.resize(static_cast<size_t>(stack.depth) * (stack.ncol + 1));
+}
 
 void grow(RowStack& stack) {
   stack.depth++;
-  if (static_cast<size_t>(stack.depth) > stack.frames.size()) {
-    stack.frames.resize(stack.depth);
-    stack.cells.resize(static_cast<size_t>(stack.depth) * stack.ncol);
-  }
+  if (static_cast<size_t>(stack.depth) > stack.frames.size()) add_frame(stack);
   stack.frames[stack.depth - 1] = Frame();
 }
 
@@ -38,10 +57,19 @@ void pop(Expansion& e) {
 
 void push_input_row(Expansion& e, int r) {
   grow(e.stack);
+  // The bottom row's other cells are empty from the start: only input rows
+  // are written there.
   std::string_view* row = row_cells(e.stack, 0);
-  for (int c = 0; c < e.stack.ncol; c++) {
-    row[c] = e.rules.carried[c] ? text_view(get_tab_cell_bynum(e.input, c, r)) : std::string_view();
+  const Table* input = e.input;
+  long long first = static_cast<long long>(r) * input->ncol + 1;  // the row's cell entries
+  if (first + input->ncol > input->cells.count) {
+    for (int c : e.carried) row[c] = text_view(get_tab_cell_bynum(e.input, c, r));
+    return;
   }
+  // A row the cell list holds whole: its texts read in place.
+  const char* chars = input->cells.chars.data;
+  const int* offsets = input->cells.offsets.data + first;
+  for (int c : e.carried) row[c] = std::string_view(chars + offsets[c]);
 }
 
 bool matches(const Expansion& e, const Rule& rule, int t) {
@@ -125,20 +153,29 @@ void apply_match(Expansion& e, int t, int input_row) {
 void record_row(ExpansionRecord& record, const RowStack& stack, int input_row) {
   record.rows++;
   record.input_row = input_row;
-  record.chain.clear();
-  for (int d = 1; d < stack.depth; d++) record.chain.push_back(stack.frames[d].used);
+  // Rows in a row mostly come from the same rules: the chain is rewritten,
+  // and counted as changed, only when it differs.
+  std::vector<int>& chain = record.chain;
+  size_t n = stack.depth > 1 ? static_cast<size_t>(stack.depth - 1) : 0;
+  bool same = chain.size() == n;
+  for (size_t i = 0; same && i < n; i++) same = chain[i] == stack.frames[i + 1].used;
+  if (same) return;
+  chain.resize(n);
+  for (size_t i = 0; i < n; i++) chain[i] = stack.frames[i + 1].used;
+  record.chain_changes++;
 }
 
 }  // namespace
 
 int run_expansion(const RuleSet& rules, Table* input, const RowSink& sink,
                   ExpansionRecord* record) {
-  Expansion e{rules, input, RowStack(), LoopGuard(), record};
+  Expansion e{rules, input, RowStack(), LoopGuard(), record, {}};
   e.stack.ncol = rules.ncol;
+  for (int c = 0; c < rules.ncol; c++) {
+    if (rules.carried[c]) e.carried.push_back(c);
+  }
   int ncol = rules.ncol;
-  std::vector<std::string_view> out(ncol + 1);
-  char number[24];
-  long long emitted = 0;
+  RowNumber number;
   for (int r = 0; r < input->nrow; r++) {
     push_input_row(e, r);
     while (e.stack.depth > 0) {
@@ -148,13 +185,10 @@ int run_expansion(const RuleSet& rules, Table* input, const RowSink& sink,
         continue;
       }
       // The top row is final: emit it and pop it.
-      emitted++;
-      std::copy_n(row_cells(e.stack, t), ncol, out.begin());
-      auto [end, ec] = std::to_chars(number, number + sizeof number, emitted);
-      (void)ec;
-      out[ncol] = std::string_view(number, end - number);
+      std::string_view* row = row_cells(e.stack, t);
+      row[ncol] = count_row(number);
       if (e.record) record_row(*e.record, e.stack, r);
-      if (sink(out.data()) < 0) return -1;
+      if (sink(row) < 0) return -1;
       pop(e);
     }
   }

@@ -25,19 +25,23 @@ struct Frame {
 
 // Owns its frames and cell views. The views point into the input and action
 // tables and stay valid while those are unchanged; a row_cells() pointer
-// stays valid only until the next push.
+// stays valid only until the next push. Each row has one slot more than
+// its ncol cells, where its EXPANSION_NUMBER is put when it is emitted, so
+// that the row is handed on where it stands.
 struct RowStack {
   int ncol = 0;
   int depth = 0;  // rows on the stack; the top row is depth - 1
   std::vector<Frame> frames;
-  std::vector<std::string_view> cells;  // row d: cells[d * ncol] up to [(d + 1) * ncol]
+  // Row d: cells[d * (ncol + 1)] up to [d * (ncol + 1) + ncol], the slot
+  // for the number last.
+  std::vector<std::string_view> cells;
 };
 
 inline std::string_view* row_cells(RowStack& stack, int depth) {
-  return &stack.cells[static_cast<size_t>(depth) * stack.ncol];
+  return &stack.cells[static_cast<size_t>(depth) * (stack.ncol + 1)];
 }
 inline const std::string_view* row_cells(const RowStack& stack, int depth) {
-  return &stack.cells[static_cast<size_t>(depth) * stack.ncol];
+  return &stack.cells[static_cast<size_t>(depth) * (stack.ncol + 1)];
 }
 
 // Expands every row of `input` by `rules`, handing each final row to

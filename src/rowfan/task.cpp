@@ -83,11 +83,12 @@ void task(int nparam, char** param) {
 
   ExpansionRecord record;
   const char* failed = out_name;
+  const int ncol = input->ncol;  // the row's EXPANSION_NUMBER follows its cells
   RowSink sink = [](const std::string_view* cells) { return put_load_row(writer.get(), cells); };
   if (trace) {
     sink = [&](const std::string_view* cells) {
       if (put_load_row(writer.get(), cells) < 0) return -1;
-      if (put_trace_row(trace.get(), record) < 0) {
+      if (put_trace_row(trace.get(), record, cells[ncol]) < 0) {
         failed = trace_name;
         return -1;
       }

@@ -7,7 +7,6 @@
 
 #include "trace.h"
 
-#include <charconv>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -30,20 +29,13 @@ struct TraceWriter {
   // The last line's part after its number, and what it was made from.
   std::string tail;
   int tail_row = -1;
-  std::vector<int> tail_chain;
+  long long tail_chain = -1;  // the record's chain_changes when it was made
 };
 
 namespace {
 
 void emit(TraceWriter* trace, std::string_view text) {
   put_output(trace->out, text);
-}
-
-void emit_number(TraceWriter* trace, long long n) {
-  char text[24];
-  auto [end, ec] = std::to_chars(text, text + sizeof text, n);
-  (void)ec;
-  emit(trace, std::string_view(text, end - text));
 }
 
 // "<TAB>input row<TAB>rule lines<NEWLINE>" for the row `record` describes.
@@ -61,7 +53,7 @@ void make_tail(TraceWriter* trace, const ExpansionRecord& record) {
   }
   tail += '\n';
   trace->tail_row = record.input_row;
-  trace->tail_chain = record.chain;
+  trace->tail_chain = record.chain_changes;
 }
 
 }  // namespace
@@ -76,20 +68,19 @@ TraceWriter* open_trace(const char* path, const std::vector<int>& rule_lines) {
   return trace.release();
 }
 
-int put_trace_row(TraceWriter* trace, const ExpansionRecord& record) {
-  if (record.input_row != trace->tail_row || record.chain != trace->tail_chain) {
+int put_trace_row(TraceWriter* trace, const ExpansionRecord& record, std::string_view number) {
+  if (record.input_row != trace->tail_row || record.chain_changes != trace->tail_chain) {
     make_tail(trace, record);
   }
-  constexpr size_t kNumberMax = 20;
   OutputBuffer& out = trace->out;
-  if (kNumberMax + trace->tail.size() <= out.capacity - out.used) {
+  if (number.size() + trace->tail.size() <= out.capacity - out.used) {
     // The common case: straight into the buffer.
     char* at = out.data.get() + out.used;
-    char* end = std::to_chars(at, at + kNumberMax, record.rows).ptr;
-    std::memcpy(end, trace->tail.data(), trace->tail.size());
-    out.used = static_cast<size_t>(end - out.data.get()) + trace->tail.size();
+    std::memcpy(at, number.data(), number.size());
+    std::memcpy(at + number.size(), trace->tail.data(), trace->tail.size());
+    out.used += number.size() + trace->tail.size();
   } else {
-    emit_number(trace, record.rows);
+    emit(trace, number);
     emit(trace, trace->tail);
   }
   return trace->out.failed ? -1 : 0;

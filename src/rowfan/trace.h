@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "expand.h"
@@ -18,8 +19,9 @@ struct TraceWriter;
 // Opens the trace and writes its header line; null when it cannot be written
 // there. `rule_lines` gives the rule-file line of each rule, by number.
 TraceWriter* open_trace(const char* path, const std::vector<int>& rule_lines);
-// One line for the row `record` describes; 0, or -1 once a write has failed.
-int put_trace_row(TraceWriter* trace, const ExpansionRecord& record);
+// One line for the row `record` describes, whose EXPANSION_NUMBER is
+// `number`; 0, or -1 once a write has failed.
+int put_trace_row(TraceWriter* trace, const ExpansionRecord& record, std::string_view number);
 // Writes out everything buffered, so that only putting the file in place is
 // left; 0 or -1.
 int finish_trace(TraceWriter* trace);
