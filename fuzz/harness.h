@@ -74,11 +74,3 @@ inline const std::string& scratch_dir() {
       abort();                                                              \
     }                                                                       \
   } while (0)
-
-// A syntax error unwinds out of the rule parser in a harness, where the tool
-// would end the process; the rule parser's stack still holds the text of the
-// value read last (a heap copy from strclone), which nothing then frees. That
-// one string per failed parse is the harness's doing, not a leak of the tool.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:strclone\n";
-}
