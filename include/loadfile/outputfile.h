@@ -72,22 +72,36 @@ using OutputFilePtr = std::unique_ptr<OutputFile, OutputFileDiscard>;
 
 // An output written through a buffer, so each write carries many lines. The
 // first failed write marks it failed, and nothing more is written after.
+// A staged output's full blocks are written by a second thread while the
+// next one fills (module outputbuffer); a stream's are written at once. A
+// failed write shows in `failed` at a later pass or flush.
+struct OutputFlusher;
+struct OutputFlusherStop {
+  void operator()(OutputFlusher* flusher) const;  // waits for its last write
+};
+
 struct OutputBuffer {
   OutputFilePtr output;
   std::unique_ptr<char[]> data;
   size_t capacity = 0;
   size_t used = 0;
   bool failed = false;
+  // Declared after `output`, so that it stops before the output goes.
+  std::unique_ptr<OutputFlusher, OutputFlusherStop> flusher;
 };
 
 // Takes `out` (false, and nothing taken, when it is null) and a buffer of
 // `capacity` bytes.
 bool open_output_buffer(OutputBuffer& buf, OutputFile* out, size_t capacity);
-// Writes what the buffer holds; false once the output has failed.
+// Hands what the buffer holds on to be written, and empties it.
+void pass_output_buffer(OutputBuffer& buf);
+// Writes what the buffer holds and waits until every byte handed on is
+// written; false once the output has failed.
 bool flush_output_buffer(OutputBuffer& buf);
 // Flushes and puts the complete output in place; 0, or -1 as close_output_file.
 int close_output_buffer(OutputBuffer& buf);
-// A text longer than the room left: flushes, then buffers or writes it.
+// A text longer than the room left: passes the buffer on, then buffers the
+// text or writes it.
 void put_output_long(OutputBuffer& buf, std::string_view text);
 
 // Room for `size` more bytes at the end of what the buffer holds, flushing
@@ -97,7 +111,7 @@ void put_output_long(OutputBuffer& buf, std::string_view text);
 inline char* output_room(OutputBuffer& buf, size_t size) {
   if (size > buf.capacity - buf.used) {
     if (size > buf.capacity) return nullptr;
-    flush_output_buffer(buf);
+    pass_output_buffer(buf);
   }
   return buf.data.get() + buf.used;
 }

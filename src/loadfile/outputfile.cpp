@@ -265,32 +265,3 @@ void discard_output_file(OutputFile* out) {
   if (out->holds_signals) release_output_signals();
   delete out;
 }
-
-bool open_output_buffer(OutputBuffer& buf, OutputFile* out, size_t capacity) {
-  if (out == nullptr) return false;
-  buf.output.reset(out);
-  buf.data.reset(new char[capacity]);
-  buf.capacity = capacity;
-  return true;
-}
-
-bool flush_output_buffer(OutputBuffer& buf) {
-  if (!buf.failed && !write_output(buf.output.get(), buf.data.get(), buf.used)) buf.failed = true;
-  buf.used = 0;
-  return !buf.failed;
-}
-
-int close_output_buffer(OutputBuffer& buf) {
-  if (!flush_output_buffer(buf)) return -1;
-  return close_output_file(buf.output.release()) == 0 ? 0 : -1;
-}
-
-void put_output_long(OutputBuffer& buf, std::string_view text) {
-  flush_output_buffer(buf);
-  if (text.size() < buf.capacity) {
-    std::memcpy(buf.data.get(), text.data(), text.size());
-    buf.used = text.size();
-  } else if (!buf.failed && !write_output(buf.output.get(), text.data(), text.size())) {
-    buf.failed = true;
-  }
-}
