@@ -29,6 +29,13 @@ struct Table {
   Table& operator=(const Table&) = delete;
 };
 
+// Entry of `cells` for cell (row, c); computed wide, since rows times
+// columns may pass what an entry number can hold. The reader and the
+// expansion reach a row's cells through it where they know the row is whole.
+inline long long tab_cell_entry(const Table* table, int row, int c) {
+  return static_cast<long long>(row) * table->ncol + c + 1;
+}
+
 Table* create_table();
 void free_table(Table* table);
 

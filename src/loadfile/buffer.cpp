@@ -134,6 +134,8 @@ int put_int_buf(IntBuf& buf, int value) {
 
 int top_char_buf(const CharBuf& buf, int offset) {
   if (offset < 0 || offset >= buf.used) return -1;
+  // An empty string, such as a table's shared empty cell, needs no search.
+  if (buf.data[offset] == '\0') return offset == buf.used - 1 ? offset : -1;
   const void* nul = std::memchr(buf.data + offset, '\0', buf.used - offset);
   if (nul == nullptr) return -1;
   int end = static_cast<int>(static_cast<const char*>(nul) - buf.data) + 1;

@@ -203,11 +203,11 @@ int put_known_cell(LoadParser* parser, Table* table) {
   ++parser->place;
   std::string_view value = load_value(parser, line + n + 1, place.is_comment);
   // The row's first cell makes the row; the rest go straight to their
-  // entries of the cells, as laid out in table.h.
+  // entries of the cells.
   if (parser->row >= table->nrow) {
     return put_tab_cell_bynum(table, place.column, parser->row, value) < 0 ? -1 : 1;
   }
-  long long entry = static_cast<long long>(parser->row) * table->ncol + place.column + 1;
+  long long entry = tab_cell_entry(table, parser->row, place.column);
   return put_text(table->cells, static_cast<int>(entry), value) < 0 ? -1 : 1;
 }
 

@@ -48,11 +48,17 @@ void run_flusher(OutputFlusher* f) {
   }
 }
 
+// Waits, holding `guard` on the flusher's lock, until the block handed over
+// last is written.
+void wait_idle(OutputFlusher* f, std::unique_lock<std::mutex>& guard) {
+  f->changed.wait(guard, [f] { return !f->busy; });
+}
+
 // Waits until the block handed over last is written; false if any write
 // has failed.
 bool wait_flusher(OutputFlusher* f) {
   std::unique_lock<std::mutex> guard(f->lock);
-  f->changed.wait(guard, [f] { return !f->busy; });
+  wait_idle(f, guard);
   return !f->failed;
 }
 
@@ -84,7 +90,7 @@ void write_now(OutputBuffer& buf, const char* bytes, size_t size) {
 void OutputFlusherStop::operator()(OutputFlusher* f) const {
   {
     std::unique_lock<std::mutex> guard(f->lock);
-    f->changed.wait(guard, [f] { return !f->busy; });
+    wait_idle(f, guard);
     f->stop = true;
     f->changed.notify_all();
   }
@@ -109,7 +115,7 @@ void pass_output_buffer(OutputBuffer& buf) {
     return;
   }
   std::unique_lock<std::mutex> guard(f->lock);
-  f->changed.wait(guard, [f] { return !f->busy; });
+  wait_idle(f, guard);
   if (f->failed) buf.failed = true;
   if (!buf.failed && buf.used > 0) {
     // The full block goes to the flusher; its free one is filled next.

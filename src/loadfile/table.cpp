@@ -55,16 +55,10 @@ int column_of(Table* table, std::string_view name) {
   return table->index->columns.find(table->colnames, name);
 }
 
-// Entry of `cells` for cell (row, c); computed wide, since rows times
-// columns may pass what an entry number can hold.
-long long cell_entry(const Table* table, int row, int c) {
-  return static_cast<long long>(row) * table->ncol + c + 1;
-}
-
 // Entry number of an existing cell, or -1 past what the list holds; a
 // table whose counts were set by hand then fails instead of reading astray.
 int existing_cell(const Table* table, int row, int c) {
-  long long entry = cell_entry(table, row, c);
+  long long entry = tab_cell_entry(table, row, c);
   return entry < table->cells.count ? static_cast<int>(entry) : -1;
 }
 
@@ -76,8 +70,8 @@ const char* cell_text(Table* table, int row, int c) {
 // Makes row `row` (== nrow) exist with every cell empty, reusing entries left
 // by removed rows. False when the cells would not fit in the list.
 bool create_row(Table* table, int row) {
-  if (cell_entry(table, row, table->ncol - 1) >= INT_MAX) return false;
-  int first = static_cast<int>(cell_entry(table, row, 0));
+  if (tab_cell_entry(table, row, table->ncol - 1) >= INT_MAX) return false;
+  int first = static_cast<int>(tab_cell_entry(table, row, 0));
   if (share_text(table->cells, kEmptyCell, first, table->ncol) < 0) return false;
   table->nrow = row + 1;
   return true;

@@ -40,16 +40,6 @@ int store(TextList& list, std::string_view s) {
   return put_char_buf(chars, s.data(), length);
 }
 
-// Whether the text at `offset` is the last in `chars`, as top_char_buf
-// tells; an empty text, the shared empty cell above all, is answered
-// without a search.
-bool is_last_text(const CharBuf& chars, int offset) {
-  if (offset >= 0 && offset < chars.used && chars.data[offset] == '\0') {
-    return offset == chars.used - 1;
-  }
-  return top_char_buf(chars, offset) >= 0;
-}
-
 }  // namespace
 
 void init_text(TextList& list, int nentries, int nchars) {
@@ -102,7 +92,7 @@ int copy_text(TextList& list, int from, int to) {
   if (from < 0 || from >= list.count) return fail(kOutOfBounds);
   if (to < 0 || to > list.count) return fail(kOutOfBounds);
   int offset = list.offsets.data[from];
-  if (is_last_text(list.chars, offset)) list.tail_shared = true;
+  if (top_char_buf(list.chars, offset) >= 0) list.tail_shared = true;
   if (to == list.count) {
     int i = put_int_buf(list.offsets, offset);
     if (i < 0) return fail(kExhausted);
@@ -120,7 +110,7 @@ int share_text(TextList& list, int from, int to, int n) {
   if (n == 0) return to;
   IntBuf& offsets = list.offsets;
   int offset = offsets.data[from];
-  if (is_last_text(list.chars, offset)) list.tail_shared = true;
+  if (top_char_buf(list.chars, offset) >= 0) list.tail_shared = true;
   // A new row of a table: n entries added at the end, in room reserved.
   if (to == list.count && offsets.used == list.count && n <= offsets.capacity - offsets.used) {
     std::fill_n(offsets.data + to, n, offset);

@@ -61,7 +61,7 @@ void push_input_row(Expansion& e, int r) {
   // are written there.
   std::string_view* row = row_cells(e.stack, 0);
   const Table* input = e.input;
-  long long first = static_cast<long long>(r) * input->ncol + 1;  // the row's cell entries
+  long long first = tab_cell_entry(input, r, 0);
   if (first + input->ncol > input->cells.count) {
     for (int c : e.carried) row[c] = text_view(get_tab_cell_bynum(e.input, c, r));
     return;
