@@ -200,6 +200,18 @@ TablePtr read_both(InputFile& input, std::string_view pad, int pad_lines, std::s
   } else {
     FUZZ_CHECK(*error == plain_error, "plain: the same message and line");
   }
+  // Read again in two halves at once, cut after the first row's end past
+  // the middle: the same Table, or the same message.
+  const std::size_t saved = load_split_min;
+  load_split_min = 0;
+  TablePtr halves(read_loadfile(input.path()));
+  load_split_min = saved;
+  FUZZ_CHECK(!table == !halves, "halves: the same files read");
+  if (table) {
+    check_same_tables(halves.get(), table.get());
+  } else {
+    FUZZ_CHECK(*error == str(lod_error), "halves: the same message and line");
+  }
   return table;
 }
 

@@ -45,6 +45,7 @@ class InputFile {
     }
     return path_.c_str();
   }
+  const char* path() const { return path_.c_str(); }
 
  private:
   int fd_;

@@ -38,6 +38,10 @@ void init_int_buf(IntBuf& buf, int n);
 int put_char_buf(CharBuf& buf, const char* s, int len);
 int put_char_buf(CharBuf& buf, const char* s);
 int put_int_buf(IntBuf& buf, int value);
+// Counts n more elements as used, their values the caller's to set; returns
+// the offset of the first, or -1 (the buffer as it was) past INT_MAX.
+int extend_char_buf(CharBuf& buf, int n);
+int extend_int_buf(IntBuf& buf, int n);
 // Offset of the NUL of the string at `offset` when that string is the last
 // one in the buffer, else -1.
 int top_char_buf(const CharBuf& buf, int offset);

@@ -3,6 +3,7 @@
 // prints nor ends the process: failures return null or -1 with `lod_error`.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "loadwriter.h"
@@ -35,3 +36,8 @@ enum LoadSection { LOAD_HEADER = 1, LOAD_ROW = 2 };
 
 // Returns a new Table owned by the caller, or null with `lod_error` set.
 Table* read_loadfile(const char* path);
+
+// Files of at least this many bytes are read in two halves at once, on two
+// threads, where a row ends after the middle; the Table and every message
+// are those of a read in one piece. Tests set it low to cut small files.
+extern std::size_t load_split_min;

@@ -1,7 +1,8 @@
 // Failure convention of the load file library: a failing operation returns -1
 // (or null) and points `lod_error` at the message of the failure. `lod_error`
 // starts null and is never reset on success, so it is meaningful only after a
-// failure result.
+// failure result. Each thread has its own: a large file's second half is
+// read on a thread of its own, and its failures are not the caller's.
 #pragma once
 
-extern const char* lod_error;
+extern thread_local const char* lod_error;

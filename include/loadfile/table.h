@@ -60,3 +60,10 @@ int cat_tab_cell(Table* table, std::string_view name, int row, std::string_view 
 const char* get_tab_cell(Table* table, std::string_view name, int row);
 const char* get_tab_cell_bynum(Table* table, int c, int row);
 void trunc_table(Table* table, int n);
+// Gives `to`, a Table with no column and no row, the columns of `from` in
+// their order, and still no row: 0, or -1.
+int copy_tab_columns(Table* to, Table* from);
+// Appends the rows of `from`, whose columns are those of `to` in the same
+// order, after the rows of `to`: 0, or -1 (both as they were) when their
+// layouts differ or the cells would not fit.
+int append_tab_rows(Table* to, const Table* from);

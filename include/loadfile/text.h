@@ -51,4 +51,8 @@ int copy_text(TextList& list, int from, int to);
 // copy_text would; returns to, or -1.
 int share_text(TextList& list, int from, int to, int n);
 int cat_text(TextList& list, int i, std::string_view s);
+// Appends entries first, first + 1 ... of `from` to `list`, texts and all,
+// in one copy; returns the number of the first appended, or -1 (the list as
+// it was) when they would not fit.
+int join_text(TextList& list, const TextList& from, int first);
 void free_text(TextList& list);

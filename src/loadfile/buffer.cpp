@@ -132,6 +132,29 @@ int put_int_buf(IntBuf& buf, int value) {
   return buf.used++;
 }
 
+namespace {
+
+template <typename T>
+int extend_buf(GrowBuf<T>& buf, int n) {
+  long long needed = static_cast<long long>(buf.used) + n;
+  if (n < 0 || needed > INT_MAX) return -1;
+  if (buf.increment < 1) init_buf(buf, 0);
+  reserve_buf(buf, needed);
+  int offset = buf.used;
+  buf.used = static_cast<int>(needed);
+  return offset;
+}
+
+}  // namespace
+
+int extend_char_buf(CharBuf& buf, int n) {
+  return extend_buf(buf, n);
+}
+
+int extend_int_buf(IntBuf& buf, int n) {
+  return extend_buf(buf, n);
+}
+
 int top_char_buf(const CharBuf& buf, int offset) {
   if (offset < 0 || offset >= buf.used) return -1;
   // An empty string, such as a table's shared empty cell, needs no search.

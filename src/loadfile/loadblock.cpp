@@ -39,8 +39,15 @@ void fill_load_block(LoadBlock& block) {
     block.end = rest;
     block.start = 0;
   }
+  std::size_t room = kBlockSize - block.end;
+  if (room > block.left) room = block.left;
+  if (room == 0) {
+    block.at_end = true;  // the limit: the end of this part of the file
+    return;
+  }
   for (;;) {
-    ssize_t got = read(block.fd, data + block.end, kBlockSize - block.end);
+    ssize_t got = block.pos < 0 ? read(block.fd, data + block.end, room)
+                                : pread(block.fd, data + block.end, room, block.pos);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       // A failed read ends the input as the end of the file does; the reader
@@ -51,6 +58,8 @@ void fill_load_block(LoadBlock& block) {
     }
     std::size_t from = block.end;
     block.end += static_cast<std::size_t>(got);
+    block.left -= static_cast<std::size_t>(got);
+    if (block.pos >= 0) block.pos += got;
     // A search may run past the bytes read; it then sees bytes of known value.
     std::memset(data + block.end, 0, kLoadSlack);
     // Only the first NUL matters: the line holding it is bad and the last.
@@ -106,6 +115,19 @@ LoadBlock::~LoadBlock() {
   if (fd >= 0) close(fd);
 }
 
+namespace {
+
+void start_load_block(LoadBlock& block, int fd) {
+  block.fd = fd;
+  block.data.reset(new (std::nothrow) char[kBlockSize + kLoadSlack]);
+  if (!block.data) out_of_memory();
+  block.start = block.end = block.nul = 0;
+  block.at_end = block.read_failed = false;
+  std::memset(block.data.get(), 0, kLoadSlack);
+}
+
+}  // namespace
+
 bool open_load_block(LoadBlock& block, const char* path) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   // A directory opens, but it is no file to read a table from.
@@ -115,13 +137,21 @@ bool open_load_block(LoadBlock& block, const char* path) {
     fd = -1;
   }
   if (fd < 0) return false;
-  block.fd = fd;
-  block.data.reset(new (std::nothrow) char[kBlockSize + kLoadSlack]);
-  if (!block.data) out_of_memory();
-  block.start = block.end = block.nul = 0;
-  block.at_end = block.read_failed = false;
-  std::memset(block.data.get(), 0, kLoadSlack);
+  start_load_block(block, fd);
   return true;
+}
+
+bool share_load_block(LoadBlock& block, const LoadBlock& from, long long pos) {
+  int fd = fcntl(from.fd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return false;
+  start_load_block(block, fd);
+  block.pos = pos;
+  return true;
+}
+
+void lift_load_limit(LoadBlock& block) {
+  block.left = SIZE_MAX;
+  block.at_end = block.read_failed;
 }
 
 LoadLineKind next_load_line_filling(LoadBlock& block, char** line, int* length) {

@@ -32,6 +32,13 @@ struct LoadBlock {
   std::size_t window = 0;
   bool at_end = false;  // no more bytes will come
   bool read_failed = false;
+  // How many more bytes may be read: the input ends there, as at the end of
+  // the file, for a read of one part of it. lift_load_limit reads on.
+  std::size_t left = SIZE_MAX;
+  // Where the next read starts when the block reads at positions of its own
+  // (pread), so that it shares the file with another block; -1: the file's
+  // own position.
+  long long pos = -1;
 
   LoadBlock() = default;
   LoadBlock(const LoadBlock&) = delete;
@@ -52,6 +59,13 @@ constexpr int kLoadSlack = 64;
 
 // Opens `path` for reading; false when it cannot be opened or is a directory.
 bool open_load_block(LoadBlock& block, const char* path);
+
+// Reads the file of `block`, from `pos` on, in a block of its own; false
+// when the descriptor cannot be had.
+bool share_load_block(LoadBlock& block, const LoadBlock& from, long long pos);
+
+// Lets a block that stopped at its limit read on to the end of the file.
+void lift_load_limit(LoadBlock& block);
 
 // Bytes of a line with its newline at most: what one read takes.
 constexpr int kLoadLineRead = static_cast<int>(kLoadLineMax) + 1;

@@ -21,6 +21,8 @@
 #include "loadblock.h"
 #include "loadfail.h"
 #include "loadline.h"
+#include "loadparser.h"
+#include "loadsplit.h"
 #include "lodstring.h"
 
 const char* const load_message[] = {
@@ -44,51 +46,13 @@ namespace {
 // read, so the text stays valid until the next syntax error.
 char syntax_message[80];
 
-// Where a data line of a row went: the line's bytes before its first `=`,
-// as written, and the column they name. Rows mostly list their columns the
-// same way in the same order, so the k-th data line of a row is first
-// tried against the k-th of the rows before: the same bytes name the same
-// column, which then takes the value with no cleaning of the name and no
-// lookup by name.
-struct CellPlace {
-  char raw_name[kLoadLineMax + kLoadSlack] = {};
-  int raw_length = 0;
-  int column = -1;
-  bool is_comment = false;
-};
-
 }  // namespace
-
-// The reader's state for one read. The first six fields are the parser's:
-// `file` is the input, read in blocks, and `line` the current line where it
-// stands in the block, `length` bytes with its newline.
-struct LoadParser {
-  LoadBlock file;
-  char* line = nullptr;
-  int token = TOK_BADLINE;
-  int lineno = 0;
-  int row = 0;
-  int in_comment = 0;
-
-  int length = 0;
-  // The lines of a COMMENT after its first, appended to the Table in one
-  // piece when the section closes: its cost stays linear in its length
-  // however many lines it has.
-  std::string comment_rest;
-  std::vector<CellPlace> places;  // entry k: the k-th data line of a row
-  int place = 0;                  // data lines seen so far in the current row
-};
-
-namespace {
 
 void free_load_parser(LoadParser* parser) {
   delete parser;  // the input closes with it
 }
 
-struct LoadParserFree {
-  void operator()(LoadParser* parser) const { free_load_parser(parser); }
-};
-using LoadParserPtr = std::unique_ptr<LoadParser, LoadParserFree>;
+namespace {
 
 LoadParserPtr init_load_parser(const char* path) {
   LoadParserPtr parser(new (std::nothrow) LoadParser);
@@ -240,9 +204,9 @@ int end_load_comment(LoadParser* parser, Table* table, int section) {
   return result;
 }
 
-// Runs the three states over the file. False on a syntax error, with
-// `lineno` at the offending line.
-bool parse_load_file(LoadParser* parser, Table* table) {
+}  // namespace
+
+bool parse_load_header(LoadParser* parser, Table* table) {
   parser->in_comment = 0;
   for (int token = which_load_token(parser); token != TOK_ENDHEADER;
        token = which_load_token(parser)) {
@@ -250,9 +214,12 @@ bool parse_load_file(LoadParser* parser, Table* table) {
     if (token != TOK_DATA || put_load_info(parser, table, LOAD_HEADER) < 0) return false;
   }
   if (end_load_comment(parser, table, LOAD_HEADER) < 0) return false;
-
   parser->row = 0;
   parser->place = 0;
+  return true;
+}
+
+LoadRowsEnd parse_load_rows(LoadParser* parser, Table* table) {
   for (;;) {
     int token = read_load_line(parser);
     // Inside a COMMENT only a line that starts as a closing word can end it;
@@ -263,26 +230,46 @@ bool parse_load_file(LoadParser* parser, Table* table) {
     }
     if (token == TOK_DATA) {
       int known = put_known_cell(parser, table);
-      if (known < 0) return false;
+      if (known < 0) return LOAD_ROWS_FAILED;
       if (known > 0) continue;
       token = classify_load_line(parser);
     }
     if (token == TOK_ENDFILE) break;
     if (token == TOK_BLANK || token == TOK_REMARK) continue;
     if (token == TOK_ENDROW) {
-      if (end_load_comment(parser, table, LOAD_ROW) < 0) return false;
+      if (end_load_comment(parser, table, LOAD_ROW) < 0) return LOAD_ROWS_FAILED;
       ++parser->row;
       parser->place = 0;
+      if (parser->half != nullptr && !end_load_half_row(parser, table)) return LOAD_ROWS_FAILED;
       continue;
     }
-    if (token != TOK_DATA || put_load_cell(parser, table) < 0) return false;
+    if (token == TOK_EOF && load_half_paused(parser)) return LOAD_ROWS_PAUSED;
+    if (token != TOK_DATA || put_load_cell(parser, table) < 0) return LOAD_ROWS_FAILED;
   }
   // "ENDFILE" ends a row comment as "ENDROW" does.
-  if (end_load_comment(parser, table, LOAD_ROW) < 0) return false;
+  return end_load_comment(parser, table, LOAD_ROW) < 0 ? LOAD_ROWS_FAILED : LOAD_ROWS_ENDED;
+}
 
+bool parse_load_trailer(LoadParser* parser) {
   int token = which_load_token(parser);
   while (token == TOK_BLANK) token = which_load_token(parser);
   return token == TOK_EOF;
+}
+
+namespace {
+
+// Runs the three states over the file, a large one in two halves at once
+// where it can. False on a syntax error, with `lineno` at the offending
+// line.
+bool parse_load_file(LoadParser* parser, Table* table) {
+  if (!parse_load_header(parser, table)) return false;
+  LoadRowsEnd end = parse_load_rows(parser, table);
+  if (end == LOAD_ROWS_PAUSED) {
+    if (join_load_half(parser, table)) return true;
+    // The second half cannot be taken as it was read: the first reads on.
+    end = parse_load_rows(parser, table);
+  }
+  return end == LOAD_ROWS_ENDED && parse_load_trailer(parser);
 }
 
 }  // namespace
@@ -291,6 +278,8 @@ Table* read_loadfile(const char* path) {
   LoadParserPtr parser = init_load_parser(path);
   if (!parser) return nullptr;
   TablePtr table(create_table());
+  LoadHalf half;  // stopped and joined before the parser goes, on every way out
+  plan_load_halves(parser.get(), &half);
   if (!parse_load_file(parser.get(), table.get())) {
     error_load_parser(parser.get());
     return nullptr;

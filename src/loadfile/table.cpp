@@ -15,7 +15,7 @@
 #include "nameindex.h"
 #include "storage.h"
 
-const char* lod_error = nullptr;
+thread_local const char* lod_error = nullptr;
 
 const char* const table_message[] = {
     "Header keyword not found",   "Table column not found",  "Table row not found",
@@ -98,6 +98,28 @@ int create_column(Table* table, std::string_view name) {
 }
 
 }  // namespace
+
+int copy_tab_columns(Table* to, Table* from) {
+  if (to->ncol != 0 || to->nrow != 0) return fail(kNoNewColumn);
+  for (int c = 0; c < from->ncol; ++c) {
+    if (create_column(to, text_at(from->colnames, c)) < 0) return -1;
+  }
+  return 0;
+}
+
+int append_tab_rows(Table* to, const Table* from) {
+  // Both must hold exactly their rows' cells, no entries left by removed rows.
+  if (from->ncol != to->ncol || to->cells.count != tab_cell_entry(to, to->nrow, 0) ||
+      from->cells.count != tab_cell_entry(from, from->nrow, 0)) {
+    return fail(kNoRow);
+  }
+  if ((static_cast<long long>(to->nrow) + from->nrow) * to->ncol + 1 >= INT_MAX) {
+    return fail(kExhausted);
+  }
+  if (join_text(to->cells, from->cells, 1) < 0) return fail(kExhausted);
+  to->nrow += from->nrow;
+  return 0;
+}
 
 Table::Table() : index(new (std::nothrow) TableIndex) {
   if (!index) out_of_memory();

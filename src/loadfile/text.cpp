@@ -133,6 +133,25 @@ int share_text(TextList& list, int from, int to, int n) {
   return to;
 }
 
+int join_text(TextList& list, const TextList& from, int first) {
+  if (first < 0 || first > from.count || list.offsets.used != list.count) {
+    return fail(kOutOfBounds);
+  }
+  int n = from.count - first;
+  if (static_cast<long long>(list.count) + n > INT_MAX ||
+      static_cast<long long>(list.chars.used) + from.chars.used > INT_MAX) {
+    return fail(kExhausted);
+  }
+  int base = extend_char_buf(list.chars, from.chars.used);
+  int at = extend_int_buf(list.offsets, n);
+  if (from.chars.used > 0) std::memcpy(list.chars.data + base, from.chars.data, from.chars.used);
+  for (int i = 0; i < n; ++i) list.offsets.data[at + i] = from.offsets.data[first + i] + base;
+  list.count = list.offsets.used;
+  // The last text is now the one `from` ended with, shared as it was there.
+  list.tail_shared = from.tail_shared;
+  return at;
+}
+
 int cat_text(TextList& list, int i, std::string_view s) {
   if (i < 0 || i >= list.count) return fail(kOutOfBounds);
   if (s.size() > INT_MAX) return fail(kExhausted);

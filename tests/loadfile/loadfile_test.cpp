@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -188,6 +189,48 @@ TEST_F(ReadLoadfile, RefusesMalformedFilesAtTheirLine) {
     SCOPED_TRACE(c.what);
     EXPECT_FALSE(read_text(c.text));
     EXPECT_EQ(std::string(lod_error), "Syntax error in loadile at line " + std::to_string(c.line));
+  }
+}
+
+// A large file is read in two halves at once, cut after the first "ENDROW"
+// line past its middle. Whatever stands about the cut (an empty row, a new
+// column, a comment, an error in the second half), the Table or the message
+// must be those of a read in one piece.
+TEST_F(ReadLoadfile, ReadInHalvesAsInOnePiece) {
+  struct SplitAt {
+    std::size_t saved = load_split_min;
+    ~SplitAt() { load_split_min = saved; }
+  } restore;
+  std::string rows;
+  for (int r = 0; r < 300; ++r) rows += "A = " + std::to_string(r) + "\nb = x\nENDROW\n";
+  const std::string head = "T = 1\nENDHEADER\nA = a\nB = \nCOMMENT = c\nENDROW\n" + rows;
+  const std::string middles[] = {
+      "",
+      "ENDROW\n",                            // an empty row
+      "A = 1\nENDROW\nENDROW\n",             // an empty row before the cut or after it
+      "A = 1\nC = 2\nENDROW\n",              // a column the first rows did not have
+      "COMMENT = a\nENDROW = 1\nENDROW\n",   // a comment's lines
+      "A = 1\nB\nENDROW\n",                  // a line without `=`
+      "A = " + std::string(80, 'v') + "\n",  // a line too long
+      "ENDHEADER\n",                         // a closing line out of place
+  };
+  const std::string ends[] = {"ENDFILE\n", "ENDFILE\n\n# remark\n", "A = 1\n"};
+  auto read_as = [this](const std::string& text) {
+    TablePtr t = read_text(text);
+    return t ? dump_table(t.get()) : std::string(lod_error);
+  };
+  for (const std::string& middle : middles) {
+    for (const std::string& end : ends) {
+      // Blank lines at the end move the middle, and with it the cut, over
+      // the rows about `middle`.
+      for (int pad = 0; pad < 160; pad += 8) {
+        std::string text = head + middle + rows + end + std::string(static_cast<size_t>(pad), '\n');
+        load_split_min = SIZE_MAX;
+        std::string whole = read_as(text);
+        load_split_min = 0;
+        ASSERT_EQ(read_as(text), whole) << middle << end << pad;
+      }
+    }
   }
 }
 

@@ -1,0 +1,120 @@
+// Reading a large load file in two halves at once (see loadsplit.h).
+
+#include "loadsplit.h"
+
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <system_error>
+
+#include "loadfile.h"
+#include "outputguard.h"
+
+std::size_t load_split_min = std::size_t{4} << 20;
+
+namespace {
+
+// How far past the middle a row's end is looked for, and in what steps.
+constexpr std::size_t kCutReach = std::size_t{1} << 20;
+constexpr std::size_t kCutStep = std::size_t{1} << 16;
+
+constexpr std::string_view kCutLine = "\nENDROW\n";
+
+// The offset just past the first "ENDROW" line that begins after the middle
+// of the file, or 0. Such a line closes a row wherever it stands among the
+// rows, inside a COMMENT too; where it stands elsewhere, the first half
+// finds the error at it.
+std::size_t find_cut(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  auto size = static_cast<std::size_t>(st.st_size);
+  if (size < load_split_min) return 0;
+  // With one processor to run on there is no second thread to gain from.
+  cpu_set_t cpus;
+  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) < 2) return 0;
+  char window[kCutStep];
+  // Each step starts a little before the last one ended, so that a line
+  // across the two is seen whole.
+  for (std::size_t from = size / 2; from < size && from < size / 2 + kCutReach;
+       from += kCutStep - kCutLine.size()) {
+    ssize_t got;
+    do {
+      got = pread(fd, window, kCutStep, static_cast<off_t>(from));
+    } while (got < 0 && errno == EINTR);
+    if (got < static_cast<ssize_t>(kCutLine.size())) return 0;
+    std::size_t at = std::string_view(window, static_cast<std::size_t>(got)).find(kCutLine);
+    if (at != std::string_view::npos) {
+      std::size_t cut = from + at + kCutLine.size();
+      return cut < size ? cut : 0;
+    }
+  }
+  return 0;
+}
+
+void read_second_half(LoadHalf* half) {
+  // Signals go to the main thread; this one only reads.
+  SignalsHeld held;
+  LoadParser* parser = half->parser.get();
+  half->read =
+      parse_load_rows(parser, half->table.get()) == LOAD_ROWS_ENDED && parse_load_trailer(parser);
+}
+
+// Starts the second half with the columns of the first, in their order.
+void start_second_half(LoadHalf& half, const LoadParser* first, Table* table) {
+  half.tried = true;
+  LoadParserPtr parser(new (std::nothrow) LoadParser);
+  if (!parser) out_of_memory();
+  if (!share_load_block(parser->file, first->file, static_cast<long long>(half.cut))) return;
+  parser->half = &half;
+  TablePtr rows(create_table());
+  if (copy_tab_columns(rows.get(), table) < 0) return;
+  half.parser = std::move(parser);
+  half.table = std::move(rows);
+  try {
+    half.thread = std::thread(read_second_half, &half);
+  } catch (const std::system_error&) {
+    // No thread to be had: the first half reads on alone.
+  }
+}
+
+}  // namespace
+
+LoadHalf::~LoadHalf() {
+  if (thread.joinable()) {
+    stop = true;
+    thread.join();
+  }
+}
+
+void plan_load_halves(LoadParser* parser, LoadHalf* half) {
+  half->cut = find_cut(parser->file.fd);
+  if (half->cut == 0) return;
+  parser->file.left = half->cut;
+  parser->half = half;
+}
+
+bool end_load_half_row(LoadParser* parser, Table* table) {
+  LoadHalf& half = *parser->half;
+  if (parser == half.parser.get()) return !half.stop.load(std::memory_order_relaxed);
+  if (!half.tried && table->nrow >= 2) start_second_half(half, parser, table);
+  return true;
+}
+
+bool join_load_half(LoadParser* parser, Table* table) {
+  LoadHalf& half = *parser->half;
+  parser->half = nullptr;
+  lift_load_limit(parser->file);
+  if (!half.thread.joinable()) return false;
+  half.thread.join();
+  // The cut must fall between two rows as the first half left them: no row
+  // still to come empty, no row past the last.
+  if (!half.read || parser->row != table->nrow) return false;
+  if (static_cast<long long>(parser->lineno) + half.parser->lineno > INT_MAX) return false;
+  return append_tab_rows(table, half.table.get()) == 0;
+}
