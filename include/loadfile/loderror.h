@@ -5,4 +5,4 @@
 // read on a thread of its own, and its failures are not the caller's.
 #pragma once
 
-extern thread_local const char* lod_error;
+extern thread_local constinit const char* lod_error;

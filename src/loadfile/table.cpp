@@ -15,7 +15,7 @@
 #include "nameindex.h"
 #include "storage.h"
 
-thread_local const char* lod_error = nullptr;
+constinit thread_local const char* lod_error = nullptr;
 
 const char* const table_message[] = {
     "Header keyword not found",   "Table column not found",  "Table row not found",
