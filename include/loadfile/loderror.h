@@ -5,4 +5,11 @@
 // read on a thread of its own, and its failures are not the caller's.
 #pragma once
 
+// The library defines it constinit: a compiler that knows that needs no
+// thread-local wrapper between it and its users. A tool built to an earlier
+// standard reaches it through the wrapper, which does nothing.
+#if defined(__cpp_constinit)
 extern thread_local constinit const char* lod_error;
+#else
+extern thread_local const char* lod_error;
+#endif
