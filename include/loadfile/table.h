@@ -62,7 +62,7 @@ const char* get_tab_cell_bynum(Table* table, int c, int row);
 void trunc_table(Table* table, int n);
 // Gives `to`, a Table with no column and no row, the columns of `from` in
 // their order, and still no row: 0, or -1.
-int copy_tab_columns(Table* to, Table* from);
+int copy_tab_columns(Table* to, const Table* from);
 // Appends the rows of `from`, whose columns are those of `to` in the same
 // order, after the rows of `to`: 0, or -1 (both as they were) when their
 // layouts differ or the cells would not fit.

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <new>
 #include <string_view>
 #include <system_error>
@@ -66,7 +65,7 @@ void read_second_half(LoadHalf* half) {
 }
 
 // Starts the second half with the columns of the first, in their order.
-void start_second_half(LoadHalf& half, const LoadParser* first, Table* table) {
+void start_second_half(LoadHalf& half, const LoadParser* first, const Table* table) {
   half.tried = true;
   LoadParserPtr parser(new (std::nothrow) LoadParser);
   if (!parser) out_of_memory();

@@ -99,7 +99,7 @@ int create_column(Table* table, std::string_view name) {
 
 }  // namespace
 
-int copy_tab_columns(Table* to, Table* from) {
+int copy_tab_columns(Table* to, const Table* from) {
   if (to->ncol != 0 || to->nrow != 0) return fail(kNoNewColumn);
   for (int c = 0; c < from->ncol; ++c) {
     if (create_column(to, text_at(from->colnames, c)) < 0) return -1;
@@ -112,9 +112,6 @@ int append_tab_rows(Table* to, const Table* from) {
   if (from->ncol != to->ncol || to->cells.count != tab_cell_entry(to, to->nrow, 0) ||
       from->cells.count != tab_cell_entry(from, from->nrow, 0)) {
     return fail(kNoRow);
-  }
-  if ((static_cast<long long>(to->nrow) + from->nrow) * to->ncol + 1 >= INT_MAX) {
-    return fail(kExhausted);
   }
   if (join_text(to->cells, from->cells, 1) < 0) return fail(kExhausted);
   to->nrow += from->nrow;

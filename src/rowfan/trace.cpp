@@ -73,12 +73,12 @@ int put_trace_row(TraceWriter* trace, const ExpansionRecord& record, std::string
     make_tail(trace, record);
   }
   OutputBuffer& out = trace->out;
-  if (number.size() + trace->tail.size() <= out.capacity - out.used) {
+  const size_t size = number.size() + trace->tail.size();
+  if (char* at = output_room(out, size)) {
     // The common case: straight into the buffer.
-    char* at = out.data.get() + out.used;
     std::memcpy(at, number.data(), number.size());
     std::memcpy(at + number.size(), trace->tail.data(), trace->tail.size());
-    out.used += number.size() + trace->tail.size();
+    out.used += size;
   } else {
     emit(trace, number);
     emit(trace, trace->tail);
