@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "loadfile.h"
+#include <loadfile/loadfile.h>
 
 namespace {
 

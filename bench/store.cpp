@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "table.h"
+#include <loadfile/table.h>
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <string_view>
 
 #include "harness.h"
-#include "loadfile.h"
-#include "lodstring.h"
-#include "table.h"
+#include <loadfile/loadfile.h>
+#include <loadfile/lodstring.h>
+#include <loadfile/table.h>
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "harness.h"
 #include "rules.h"
-#include "table.h"
+#include <loadfile/table.h>
 
 extern FILE* yyin;  // the scanner's stream
 

@@ -17,12 +17,12 @@
 
 #include "expand.h"
 #include "harness.h"
-#include "loadfile.h"
-#include "loadline.h"
+#include <loadfile/loadfile.h>
+#include <loadfile/loadline.h>
 #include "rules.h"
-#include "table.h"
+#include <loadfile/table.h>
 #include "tablecopy.h"
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 extern FILE* yyin;  // the scanner's stream
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "harness.h"
-#include "velastring.h"
-#include "wildexpand.h"
+#include <velalib/velastring.h>
+#include <velalib/wildexpand.h>
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "velaerror.h"
+#include <velalib/velaerror.h>
 
 // Thrown by the harness's vela_exit. The tool never throws; only a harness
 // process unwinds, and only through code that a report interrupted.

@@ -24,9 +24,9 @@
 #include <cstring>
 #include <string>
 
-#include "irafstart.h"
+#include <velalib/irafstart.h>
 #include "support/process_state.h"
-#include "velaerror.h"
+#include <velalib/velaerror.h>
 
 extern "C" char** environ;
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "loadwriter.h"
-#include "table.h"
+#include <loadfile/loadwriter.h>
+#include <loadfile/table.h>
 
 // The load file library's own failures, by the index of their text in
 // `load_message`. `load_failure` tells which one the last failing read or

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "loadfile.h"
+#include <loadfile/loadfile.h>
 
 // Bytes a line may hold before its newline; the reader refuses a longer one.
 constexpr size_t kLoadLineMax = 78;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "table.h"
+#include <loadfile/table.h>
 
 // Writes the whole Table; 0, or -1 with `lod_error` set. A failed write
 // leaves any earlier file of that name untouched (see outputfile.h for where

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string_view>
 
-#include "loderror.h"
-#include "text.h"
+#include <loadfile/loderror.h>
+#include <loadfile/text.h>
 
 extern const char* const table_message[];
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "buffer.h"
+#include <loadfile/buffer.h>
 
 extern const char* const text_message[];
 

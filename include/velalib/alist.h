@@ -3,7 +3,7 @@
 // same list or free_alist.
 #pragma once
 
-#include "text.h"
+#include <loadfile/text.h>
 
 struct Alist {
   TextList keys;

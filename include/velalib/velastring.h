@@ -2,7 +2,7 @@
 // are the load file library's (see lodstring.h).
 #pragma once
 
-#include "lodstring.h"
+#include <loadfile/lodstring.h>
 
 void safecopy(char* dst, const char* src, int maxlen);
 void safecat(char* dst, const char* src, int maxlen);

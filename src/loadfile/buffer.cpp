@@ -6,7 +6,7 @@
 // increment. Offsets are signed 32-bit: a buffer never grows past INT_MAX
 // bytes (or elements); an addition that would is refused with -1 and the
 // buffer is left as it was.
-#include "buffer.h"
+#include <loadfile/buffer.h>
 
 #include <climits>
 #include <cstdio>

@@ -18,8 +18,8 @@
 #include <cstring>
 #include <new>
 
-#include "buffer.h"
-#include "lodstring.h"
+#include <loadfile/buffer.h>
+#include <loadfile/lodstring.h>
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "loadline.h"
+#include <loadfile/loadline.h>
 
 // The input of one read. Lines are handed out where they stand in `data`,
 // so that they can be cut and cleaned in place without a copy; a line stays

@@ -2,6 +2,6 @@
 // and `load_failure` telling which it was.
 #pragma once
 
-#include "loadfile.h"
+#include <loadfile/loadfile.h>
 
 void fail_load(LoadFailure failure);

@@ -7,7 +7,7 @@
 // (loadblock), with the same result as reading it line by line through a
 // buffer of 80: at most 79 bytes per line, stopping after the newline.
 
-#include "loadfile.h"
+#include <loadfile/loadfile.h>
 
 #include <climits>
 #include <cstdio>
@@ -20,10 +20,10 @@
 
 #include "loadblock.h"
 #include "loadfail.h"
-#include "loadline.h"
+#include <loadfile/loadline.h>
 #include "loadparser.h"
 #include "loadsplit.h"
-#include "lodstring.h"
+#include <loadfile/lodstring.h>
 
 const char* const load_message[] = {
     "Cannot open loadfile",

@@ -1,9 +1,9 @@
 // The rules of one load file line that the writer and the rule parser share
 // with the reader.
-#include "loadline.h"
+#include <loadfile/loadline.h>
 
-#include "loadfile.h"
-#include "lodstring.h"
+#include <loadfile/loadfile.h>
+#include <loadfile/lodstring.h>
 
 namespace {
 

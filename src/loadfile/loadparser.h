@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "loadblock.h"
-#include "loadfile.h"
+#include <loadfile/loadfile.h>
 
 // Where a data line of a row went: the line's bytes before its first `=`,
 // as written, and the column they name. Rows mostly list their columns the

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "loadfile.h"
+#include <loadfile/loadfile.h>
 #include "outputguard.h"
 
 std::size_t load_split_min = std::size_t{4} << 20;

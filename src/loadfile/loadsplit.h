@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "loadparser.h"
-#include "table.h"
+#include <loadfile/table.h>
 
 // The second half's read, on a thread of its own. Stopped and joined when
 // it goes.

@@ -4,7 +4,7 @@
 // descriptor; the output file module decides where that is and puts the
 // finished file in place.
 
-#include "loadwriter.h"
+#include <loadfile/loadwriter.h>
 
 #include <cstring>
 #include <memory>
@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "loadfail.h"
-#include "loadfile.h"
-#include "loadline.h"
-#include "outputfile.h"
+#include <loadfile/loadfile.h>
+#include <loadfile/loadline.h>
+#include <loadfile/outputfile.h>
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "storage.h"
-#include "text.h"
+#include <loadfile/text.h>
 
 inline unsigned hash_name(std::string_view name) {
   return static_cast<unsigned>(std::hash<std::string_view>()(name));

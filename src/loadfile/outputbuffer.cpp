@@ -12,7 +12,7 @@
 #include <system_error>
 #include <thread>
 
-#include "outputfile.h"
+#include <loadfile/outputfile.h>
 #include "outputguard.h"
 
 // The second thread and the block it writes. `busy` while it writes

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "buffer.h"
+#include <loadfile/buffer.h>
 
 // realloc that never returns null.
 void* grow_storage(void* p, std::size_t bytes);

@@ -1,4 +1,4 @@
-#include "lodstring.h"
+#include <loadfile/lodstring.h>
 
 // Trims blank bytes from both ends and squeezes every inner run of them to
 // one space, in place. Bytes from 128 to 255 count as blanks too.

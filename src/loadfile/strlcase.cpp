@@ -1,4 +1,4 @@
-#include "lodstring.h"
+#include <loadfile/lodstring.h>
 
 // Lower-cases the letters A-Z in place and returns s. Done by hand rather
 // than with tolower, so that no locale can change other bytes.

@@ -1,4 +1,4 @@
-#include "lodstring.h"
+#include <loadfile/lodstring.h>
 
 // Upper-cases the letters a-z in place and returns s. Done by hand rather
 // than with toupper, so that no locale can change other bytes.

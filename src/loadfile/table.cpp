@@ -5,7 +5,7 @@
 // Names are found through a hash index (nameindex.h) rather than a scan of
 // the list, since every cell written or read by name looks its column up, and
 // a load file may have very many columns.
-#include "table.h"
+#include <loadfile/table.h>
 
 #include <climits>
 #include <cstdlib>

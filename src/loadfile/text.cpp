@@ -1,13 +1,13 @@
 // TextList: strings packed one after another in a CharBuf, found through an
 // IntBuf of offsets. Replacing an entry appends its new text; nothing is moved
 // or reclaimed before free_text.
-#include "text.h"
+#include <loadfile/text.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
-#include "loderror.h"
+#include <loadfile/loderror.h>
 
 const char* const text_message[] = {
     "Text line index out of bounds",

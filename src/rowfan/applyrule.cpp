@@ -6,7 +6,7 @@
 #include "columns.h"
 #include "expand.h"
 #include "tablecopy.h"
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "columns.h"
 #include "rules.h"
-#include "velaerror.h"
+#include <velalib/velaerror.h>
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "expand.h"
-#include "table.h"
+#include <loadfile/table.h>
 
 // Every rule the parser dropped for naming a column that `input` lacks, with
 // the column of `input` nearest that name when one is near.

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "tablecopy.h"
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 namespace {
 

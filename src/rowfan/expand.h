@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "table.h"
+#include <loadfile/table.h>
 
 // Appends the expanded rows, each with its EXPANSION_NUMBER, to `output`,
 // which is laid out as the input's columns plus EXPANSION_NUMBER.

@@ -9,7 +9,7 @@
 
 #include "columns.h"
 #include "expand.h"
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 namespace {
 

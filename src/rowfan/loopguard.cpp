@@ -8,7 +8,7 @@
 #include <string>
 
 #include "rules.h"
-#include "velaerror.h"
+#include <velalib/velaerror.h>
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "rules.h"
-#include "velaerror.h"
-#include "velastring.h"
+#include <velalib/velaerror.h>
+#include <velalib/velastring.h>
 
 const char* default_rule_dir = ROWFAN_RULE_DIR;
 std::string rule_file_path;

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "table.h"
+#include <loadfile/table.h>
 
 // Where a rule file named without a directory part is looked for after the
 // current directory. Fixed in the program; tests may point it elsewhere.

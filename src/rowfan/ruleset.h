@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "table.h"
+#include <loadfile/table.h>
 #include "valueindex.h"
 
 // One cell: a carried column of the input, by number, and a value. A test

@@ -3,7 +3,7 @@
 // never copied; an empty cell means no value and is never copied.
 #pragma once
 
-#include "table.h"
+#include <loadfile/table.h>
 
 void copy_layout(Table* source, Table* destination, const char* extra);
 void copy_header(Table* source, Table* destination);

@@ -11,15 +11,15 @@
 #include "check.h"
 #include "columns.h"
 #include "expand.h"
-#include "loadfile.h"
-#include "loadline.h"
-#include "option.h"
-#include "param.h"
+#include <loadfile/loadfile.h>
+#include <loadfile/loadline.h>
+#include <velalib/option.h>
+#include <velalib/param.h>
 #include "rules.h"
 #include "tablecopy.h"
-#include "task.h"
+#include <velalib/task.h>
 #include "trace.h"
-#include "velaerror.h"
+#include <velalib/velaerror.h>
 
 namespace {
 

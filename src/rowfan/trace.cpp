@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "columns.h"
-#include "outputfile.h"
+#include <loadfile/outputfile.h>
 
 namespace {
 

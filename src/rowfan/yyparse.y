@@ -16,10 +16,10 @@
 #include <string_view>
 
 #include "columns.h"
-#include "loadfile.h"
-#include "loadline.h"
+#include <loadfile/loadfile.h>
+#include <loadfile/loadline.h>
 #include "rules.h"
-#include "velaerror.h"
+#include <velalib/velaerror.h>
 
 int xline = 1;
 Table* xtarget = nullptr;

@@ -1,13 +1,13 @@
 // Association list: keys and values in two parallel TextLists, looked up by a
 // linear scan in order of first addition.
-#include "alist.h"
+#include <velalib/alist.h>
 
 #include <cstdio>
 
-#include "rdlines.h"
-#include "velaerror.h"
-#include "velastring.h"
-#include "wildexpand.h"
+#include <velalib/rdlines.h>
+#include <velalib/velaerror.h>
+#include <velalib/velastring.h>
+#include <velalib/wildexpand.h>
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <array>
 
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 namespace {
 

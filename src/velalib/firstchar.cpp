@@ -1,6 +1,6 @@
 // Index of the first byte that is not blank, or of the terminator.
-#include "rdlines.h"
-#include "velastring.h"
+#include <velalib/rdlines.h>
+#include <velalib/velastring.h>
 
 int first_char(const char* s) {
   int i = 0;

@@ -13,7 +13,7 @@
 // own, and panics when standard input or output is closed. A StartupGuard
 // gives it the process it expects and takes everything back afterwards, so the
 // tool behaves exactly as it does when built without IRAF.
-#include "irafstart.h"
+#include <velalib/irafstart.h>
 
 #if ROWFAN_WITH_IRAF
 

@@ -1,7 +1,7 @@
 // A line continues when its last non-blank byte is a backslash; the mark and
 // the blanks after it are cut off so the caller can append the line as it is.
-#include "rdlines.h"
-#include "velastring.h"
+#include <velalib/rdlines.h>
+#include <velalib/velastring.h>
 
 int is_continued(char* s) {
   char* mark = nullptr;

@@ -1,7 +1,7 @@
 // Decimal text of an int, for numbers kept in Tables as text.
 #include <charconv>
 
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 char* itoa(int n) {
   // Shared by every call: callers copy the text before the next one.

@@ -3,12 +3,12 @@
 #include <cstdlib>
 #include <new>
 
-#include "buffer.h"
-#include "irafstart.h"
-#include "option.h"
-#include "param.h"
-#include "task.h"
-#include "velaerror.h"
+#include <loadfile/buffer.h>
+#include <velalib/irafstart.h>
+#include <velalib/option.h>
+#include <velalib/param.h>
+#include <velalib/task.h>
+#include <velalib/velaerror.h>
 
 int main(int argc, char** argv) {
   c_irafinit();

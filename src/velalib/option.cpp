@@ -1,14 +1,14 @@
 // The option store. Command-line options are stored first and defaults after
 // them, and a stored value is never replaced, so a default fills in only what
 // the user left out.
-#include "option.h"
+#include <velalib/option.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "alist.h"
-#include "velaerror.h"
-#include "velastring.h"
+#include <velalib/alist.h>
+#include <velalib/velaerror.h>
+#include <velalib/velastring.h>
 
 Alist* options = nullptr;
 

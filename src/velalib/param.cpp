@@ -1,13 +1,13 @@
 // The argument vector: options go to the option store, every other argument
 // is wildcard-expanded into `param`.
 
-#include "param.h"
+#include <velalib/param.h>
 
 #include <cstdlib>
 
-#include "option.h"
-#include "velastring.h"
-#include "wildexpand.h"
+#include <velalib/option.h>
+#include <velalib/velastring.h>
+#include <velalib/wildexpand.h>
 
 char* param[MAXPARAM];
 int nparam = 0;

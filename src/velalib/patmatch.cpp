@@ -1,7 +1,7 @@
 // The tool set's one wildcard matcher: `*` for any run of bytes, `?` for one
 // byte, compared byte for byte. A star absorbs text only up to the first byte
 // equal to the pattern byte after it; the matcher never backtracks.
-#include "wildexpand.h"
+#include <velalib/wildexpand.h>
 
 int patmatch(const char* pattern, const char* text) {
   int p = 0;

@@ -1,8 +1,8 @@
 // The installation-date line, printed at start-up when the user asks with v+.
 #include <cstring>
 
-#include "option.h"
-#include "velaerror.h"
+#include <velalib/option.h>
+#include <velalib/velaerror.h>
 
 void print_ver() {
   def_option("v=no");

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "rdlines.h"
-#include "velaerror.h"
-#include "velastring.h"
+#include <velalib/rdlines.h>
+#include <velalib/velaerror.h>
+#include <velalib/velastring.h>
 
 namespace {
 

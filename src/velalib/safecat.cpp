@@ -2,7 +2,7 @@
 // a caller can build a line piece by piece against one buffer size.
 #include <cstring>
 
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 void safecat(char* dst, const char* src, int maxlen) {
   int len = static_cast<int>(std::strlen(dst));

@@ -1,5 +1,5 @@
 // Bounded copy: at most maxlen characters, and dst always terminated.
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 void safecopy(char* dst, const char* src, int maxlen) {
   int i = 0;

@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "buffer.h"
-#include "velastring.h"
+#include <loadfile/buffer.h>
+#include <velalib/velastring.h>
 
 char* strclone(const char* s) {
   std::size_t size = std::strlen(s) + 1;

@@ -1,7 +1,7 @@
 // In-place field splitter. A field is a run of bytes up to the separator, or
 // a quoted run up to its closing quote; runs of separators give no empty
 // fields, and the entries past the last field read as empty strings.
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 void strsplit(int sep, char* str, char** fields, int maxfields) {
   if (maxfields < 1) return;

@@ -1,6 +1,6 @@
 // Removes a surrounding pair of quotes in place; what follows the closing
 // quote is dropped, and an unclosed quote keeps the rest of the string.
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 void unquote(char* s) {
   const char quote = s[0];

@@ -1,7 +1,7 @@
 // Numbered messages of the tool set. Every diagnostic passes through
 // vela_message, the one place that decides where a line goes, whether the run
 // is marked as failed and whether the process ends.
-#include "velaerror.h"
+#include <velalib/velaerror.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 const char* const error_msg[VELA_NMSG] = {
     "Unrecognized error code",

@@ -2,7 +2,7 @@
 // Matches keep the argument's directory part, so the task can open them as
 // given, and are appended in byte order, so a run does not depend on the
 // order in which the directory happens to list its entries.
-#include "wildexpand.h"
+#include <velalib/wildexpand.h>
 
 #include <dirent.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 namespace {
 

@@ -1,9 +1,9 @@
 // A tool of the set built against the installed libraries: `vela_consumer
 // IN.lod OUT.lod` reads a load file with loadfile, writes it again in the
 // canonical layout, and says so, or why not, through velalib's reports.
-#include "loadfile.h"
-#include "task.h"
-#include "velaerror.h"
+#include <loadfile/loadfile.h>
+#include <velalib/task.h>
+#include <velalib/velaerror.h>
 
 constexpr int kWroteFile = 9;  // "Wrote file"
 

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "loadfile.h"
+#include <loadfile/loadfile.h>
 #include "support/scratch.h"
 #include "support/tool.h"
 

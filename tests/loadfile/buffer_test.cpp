@@ -1,4 +1,4 @@
-#include "buffer.h"
+#include <loadfile/buffer.h>
 
 #include <climits>
 #include <cstring>

@@ -1,7 +1,7 @@
 // The load file reader: which files it takes, what Table it builds, and the
 // line it names when it refuses a file.
 
-#include "loadfile.h"
+#include <loadfile/loadfile.h>
 
 #include <gtest/gtest.h>
 

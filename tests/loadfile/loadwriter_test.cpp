@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "loadfile.h"
-#include "outputfile.h"
+#include <loadfile/loadfile.h>
+#include <loadfile/outputfile.h>
 #include "support/process.h"
 #include "support/scratch.h"
 #include "support/tables.h"

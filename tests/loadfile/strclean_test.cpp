@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "lodstring.h"
+#include <loadfile/lodstring.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "table.h"
+#include <loadfile/table.h>
 
 #include <climits>
 #include <string>

@@ -1,11 +1,11 @@
-#include "text.h"
+#include <loadfile/text.h>
 
 #include <climits>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "loderror.h"
+#include <loadfile/loderror.h>
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "expand.h"
 #include "rules.h"
 #include "tablecopy.h"
-#include "velaerror.h"
-#include "velastring.h"
+#include <velalib/velaerror.h>
+#include <velalib/velastring.h>
 
 namespace {
 

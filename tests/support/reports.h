@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "support/process.h"
-#include "velaerror.h"
+#include <velalib/velaerror.h>
 
 namespace vela_test {
 

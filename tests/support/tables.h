@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "table.h"
+#include <loadfile/table.h>
 
 namespace vela_test {
 

@@ -1,4 +1,4 @@
-#include "alist.h"
+#include <velalib/alist.h>
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "rdlines.h"
+#include <velalib/rdlines.h>
 #include "support/reports.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // c_irafinit in the test process: everything a program can see of its process
 // is the same before and after the call, and, when the tool is built with
 // IRAF, the IRAF environment has been started.
-#include "irafstart.h"
+#include <velalib/irafstart.h>
 
 #include <dirent.h>
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
-#include "option.h"
+#include <velalib/option.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "alist.h"
+#include <velalib/alist.h>
 #include "support/reports.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "velastring.h"
+#include <velalib/velastring.h>
 
 TEST(BoundedCopy, SafecopyAndSafecatLimitTheWholeResult) {
   char buf[16] = "zzzzzzzzzzzzzzz";

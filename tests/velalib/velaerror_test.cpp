@@ -1,4 +1,4 @@
-#include "velaerror.h"
+#include <velalib/velaerror.h>
 
 #include <gtest/gtest.h>
 

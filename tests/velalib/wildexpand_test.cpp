@@ -1,4 +1,4 @@
-#include "wildexpand.h"
+#include <velalib/wildexpand.h>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
