@@ -5,12 +5,15 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <vector>
 
 #include <loadfile/loadfile.h>
 #include <loadfile/loadline.h>
+#include <loadfile/loadwriter.h>
+#include <loadfile/outputfile.h>
 #include <velalib/option.h>
 #include <velalib/param.h>
 #include <velalib/task.h>
@@ -65,6 +68,36 @@ bool same_file(const char* a, const char* b) {
   return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// The files the run writes, until they are in place.
+struct RunOutputs {
+  TraceWriterPtr trace;
+  LoadWriterPtr writer;
+};
+
+// An error report ends the process with exit, which runs no destructor of a
+// local: the outputs of the run under way are discarded by an exit handler
+// instead, which finds them here. A signal handler or exit handler can
+// reach nothing but a global.
+RunOutputs* outputs_to_discard = nullptr;
+
+void discard_run_outputs() {
+  if (outputs_to_discard == nullptr) return;
+  outputs_to_discard->writer.reset();
+  outputs_to_discard->trace.reset();
+  outputs_to_discard = nullptr;
+}
+
+// Until disarmed, whatever `outputs` holds is discarded when the process
+// exits.
+void arm_output_discard(RunOutputs* outputs) {
+  static const bool registered = std::atexit(discard_run_outputs) == 0;
+  if (registered) outputs_to_discard = outputs;
+}
+
+void disarm_output_discard() {
+  outputs_to_discard = nullptr;
+}
+
 }  // namespace
 
 void task(int nparam, char** param) {
@@ -110,26 +143,27 @@ void task(int nparam, char** param) {
   if (check) report_dropped_rules(rule_file_path, input.get());
 
   // Rows are written as they are produced, so the output never has to be
-  // held in memory whole. Until it is closed, the writer removes what it
-  // wrote when the run ends early: an error report ends the process, and
-  // with it the writer goes. The trace goes the same way.
-  static TraceWriterPtr trace;
+  // held in memory whole. Until both files are in place, what was written
+  // is discarded when the run ends early.
+  RunOutputs outputs;
+  arm_output_discard(&outputs);
   if (*trace_name != '\0') {
-    trace.reset(open_trace(trace_name, xrule_line));
-    if (!trace) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+    outputs.trace.reset(open_trace(trace_name, xrule_line));
+    if (!outputs.trace) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
   }
-  static LoadWriterPtr writer;
-  writer.reset(open_load_writer(out_name, output.get()));
-  if (!writer) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+  outputs.writer.reset(open_load_writer(out_name, output.get()));
+  if (!outputs.writer) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
 
+  LoadWriter* writer = outputs.writer.get();
+  TraceWriter* trace = outputs.trace.get();
   ExpansionRecord record;
   const char* failed = out_name;
   const int ncol = input->ncol;  // the row's EXPANSION_NUMBER follows its cells
-  RowSink sink = [](const std::string_view* cells) { return put_load_row(writer.get(), cells); };
+  RowSink sink = [writer](const std::string_view* cells) { return put_load_row(writer, cells); };
   if (trace) {
     sink = [&](const std::string_view* cells) {
-      if (put_load_row(writer.get(), cells) < 0) return -1;
-      if (put_trace_row(trace.get(), record, cells[ncol]) < 0) {
+      if (put_load_row(writer, cells) < 0) return -1;
+      if (put_trace_row(trace, record, cells[ncol]) < 0) {
         failed = trace_name;
         return -1;
       }
@@ -139,15 +173,22 @@ void task(int nparam, char** param) {
   int status = expand_rows(input.get(), target.get(), action.get(), sink,
                            check || trace ? &record : nullptr);
   if (status < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", failed);
-  // Both files are written out before either is put in place, so that a
-  // failure to write leaves neither.
-  if (trace && finish_trace(trace.get()) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+  // Both files are written out before either is put in place, and then put
+  // in place as one, so that the trace always describes the output beside
+  // it: a failure leaves neither.
+  if (finish_load_writer(writer) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+  if (trace && finish_trace(trace) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+  OutputFile* out_file = load_writer_file(writer);
+  OutputFile* unplaced = place_output_files(out_file, trace ? trace_file(trace) : nullptr);
+  if (unplaced != nullptr)
+    vela_error(VELA_CANNOT_WRITE_FILE, "%s", unplaced == out_file ? out_name : trace_name);
+  disarm_output_discard();
   // Read before closing, which releases the writer.
-  LoadOverlong overlong = load_writer_overlong(writer.get());
-  if (close_load_writer(writer.release()) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
-  if (trace && close_trace(trace.release()) < 0) {
+  LoadOverlong overlong = load_writer_overlong(writer);
+  if (close_load_writer(outputs.writer.release()) < 0)
+    vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+  if (trace && close_trace(outputs.trace.release()) < 0)
     vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
-  }
   // Written whole, but the file will not read back: the run has failed.
   if (overlong.count > 0) {
     vela_warn(VELA_STRING_TOO_LONG, "%s: line %ld, column %s, %ld %s over %zu bytes", out_name,
