@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include <loadfile/loadfile.h>
 #include <loadfile/loadline.h>
@@ -16,6 +17,7 @@
 #include <velalib/option.h>
 #include <velalib/param.h>
 #include <velalib/task.h>
+#include <velalib/usage.h>
 #include <velalib/velaerror.h>
 #include "check.h"
 #include "columns.h"
@@ -25,6 +27,38 @@
 #include "trace.h"
 
 namespace {
+
+const char* const rowfan_options[] = {
+    "v+          print the installation-date line",
+    "check+      also report what the rules did, as FILE:LINE: text lines",
+    "trace=FILE  also write FILE: each output row's input row and rule lines",
+    "help+       print this text (with no file name)",
+    nullptr,
+};
+constexpr ToolUsage rowfan_usage = {"rowfan", "IN.lod OUT.lod RULES [v+] [check+] [trace=FILE]",
+                                    rowfan_options, ROWFAN_VERSION};
+
+// check+ (check=yes) or check- (check=no); any other value asks for what
+// cannot be done, and is warned of.
+bool check_option() {
+  const char* value = get_option("check");
+  if (std::strcmp(value, "yes") == 0) return true;
+  if (std::strcmp(value, "no") != 0) {
+    vela_warn(VELA_OPTION_UNPARSED, "%s", get_option_item("check"));
+  }
+  return false;
+}
+
+// The trace file's name, empty for none. trace=FILE names it; trace- asks
+// for none, and trace+ names no file and is warned of.
+const char* trace_option() {
+  const char* value = get_option("trace");
+  const char* item = get_option_item("trace");
+  std::string_view typed = item;
+  if (typed.find('=') != std::string_view::npos) return value;
+  if (typed.ends_with('+')) vela_warn(VELA_OPTION_UNPARSED, "%s", item);
+  return "";
+}
 
 // Whether two names are one file: the same text, or an existing file by two
 // names. A trace written over the output would replace it.
@@ -67,27 +101,34 @@ void disarm_output_discard() {
 }  // namespace
 
 void task(int nparam, char** param) {
+  if (vela_help(rowfan_usage, nparam)) return;
   if (nparam != 4) {
     // Names that did not fit in the argument vector still count.
-    vela_error(VELA_WRONG_ARG_COUNT, "%d", ngiven > nparam - 1 ? ngiven : nparam - 1);
+    vela_wrong_call(rowfan_usage, ngiven > nparam - 1 ? ngiven : nparam - 1);
   }
   const char* in_name = param[1];
   const char* out_name = param[2];
   const char* rule_name = param[3];
   def_option("check=no,trace=");
-  const bool check = std::strcmp(get_option("check"), "yes") == 0;
-  const char* trace_name = get_option("trace");
+  const bool check = check_option();
+  const char* trace_name = trace_option();
+  // Every option the tool reads has been asked for by now.
+  if (check) report_unread_options("rowfan");
   if (*trace_name != '\0' && same_file(trace_name, out_name))
     vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
 
-  // The input and output Tables live until the process ends.
+  // The input and output Tables live until the process ends. A checked run
+  // notes the columns a row gives twice, which only the reader sees.
   static TablePtr input;
   static TablePtr output;
-  input.reset(read_loadfile(in_name));
+  std::vector<LoadRepeat> repeats;
+  input.reset(check ? read_loadfile_noting(in_name, &repeats) : read_loadfile(in_name));
   if (!input) {
     if (load_failure == LOAD_CANNOT_OPEN) vela_error(VELA_CANNOT_OPEN_FILE, "%s", in_name);
+    if (check) explain_load_error(in_name, repeats);
     vela_error(VELA_CANNOT_PROCESS_LOADFILE, "%s: %s", in_name, lod_error);
   }
+  if (check) report_load_repeats(in_name, repeats);
   if (get_tab_colnum(input.get(), col_expansion_number) >= 0)
     vela_error(VELA_ALREADY_EXPANDED, "%s", in_name);
 
