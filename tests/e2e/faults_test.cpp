@@ -308,10 +308,9 @@ TEST_F(Faults, AReplacedFileKeepsExactlyItsAccessListsAndAttributes) {
   // the file it replaces does not have.
   fs::create_directory(dir_ / "inherits");
   file("inherits/out.lod", kEarlier);
-  const std::string inherited = access_list(vela_test::nobody().uid, 6, 4);
-  ASSERT_EQ(setxattr((dir_ / "inherits").c_str(), "system.posix_acl_default", inherited.data(),
-                     inherited.size(), 0),
-            0);
+  if (setxattr((dir_ / "inherits").c_str(), "system.posix_acl_default", acl.data(), acl.size(),
+               0) != 0)
+    GTEST_SKIP() << "the file system has no default access lists: " << errno;
   for (const char* name : {"out.lod", "inherits/out.lod"}) {
     struct stat before {};
     ASSERT_EQ(stat((dir_ / name).c_str(), &before), 0);
