@@ -258,8 +258,7 @@ def trace_kills(tool, work, count, numbers):
             if extra:
                 state += ", left " + " ".join(extra)
             outcomes[f"{'replace' if replace else 'new names'}: {state}"] += 1
-            if extra or states[0] != states[1] and {"none", "old"} != set(states) or \
-                    "partial" in states:
+            if extra or states[0] != states[1] or "partial" in states:
                 broken.append(f"{signame(sig)} between placements: {state}")
             for n in extra:
                 os.unlink(os.path.join(work, n))
