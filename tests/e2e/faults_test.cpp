@@ -167,6 +167,12 @@ TEST_F(Faults, ALinkPlantedInAStickyDirectoryIsNotFollowed) {
   EXPECT_EQ(r.out, "Cannot write to file (tmp/out.lod)\n");
   EXPECT_EQ(read_file(dir_ / "victim"), kEarlier);
   EXPECT_TRUE(fs::is_symlink(dir_ / "tmp/out.lod"));
+  // The link's owner follows it: the link is its own.
+  give_away(dir_ / "victim");
+  Outcome own = run_tool(dir_, {"in.lod", "tmp/out.lod", "r.rules"}, RunAs::nobody);
+  EXPECT_EQ(own.status, 0) << own.out;
+  EXPECT_EQ(read_file(dir_ / "victim"), kOutput);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "tmp/out.lod"));
 }
 
 TEST_F(Faults, ADanglingLinksTargetIsCreatedCompleteOrNotAtAll) {
