@@ -192,6 +192,12 @@ TEST_F(Faults, ALinkPlantedInAStickyDirectoryIsNotFollowed) {
     EXPECT_EQ(listing(dir_ / "victims"), std::vector<std::string>{"out.lod"}) << c.refused;
     EXPECT_EQ(listing(dir_), before) << c.refused;
   }
+  // The link's owner follows it: the link is its own.
+  give_away(dir_ / "victims/out.lod");
+  Outcome own = run_tool(dir_, {"in.lod", "tmp/out.lod", "r.rules"}, RunAs::nobody);
+  EXPECT_EQ(own.status, 0) << own.out;
+  EXPECT_EQ(read_file(dir_ / "victims/out.lod"), kOutput);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "tmp/out.lod"));
 }
 
 TEST_F(Faults, ADanglingLinksTargetIsCreatedCompleteOrNotAtAll) {
