@@ -22,6 +22,8 @@
 // world-writable directories would let an ordinary open follow it.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -64,6 +66,15 @@ int close_output_file(OutputFile* out);
 // Removes whatever was written and releases `out`. Safe at any moment, also
 // from an exit handler, and on null.
 void discard_output_file(OutputFile* out);
+
+// Whether two output names lead to one file, followed as open_output_file
+// follows them: the same text; the same existing file however it is named
+// (through links, by another hard link, as /dev/fd/N of a descriptor open
+// on it); or, for a file not there yet, the same name in the same directory.
+bool same_output_file(const char* a, const char* b);
+// Whether an output name leads to the existing file `file` describes (its
+// device and inode): a file the run reads, or standard output.
+bool output_names_file(const char* path, const struct stat& file);
 
 struct OutputFileDiscard {
   void operator()(OutputFile* out) const { discard_output_file(out); }

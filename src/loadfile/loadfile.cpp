@@ -18,12 +18,12 @@
 #include <string_view>
 #include <vector>
 
+#include <loadfile/loadline.h>
+#include <loadfile/lodstring.h>
 #include "loadblock.h"
 #include "loadfail.h"
-#include <loadfile/loadline.h>
 #include "loadparser.h"
 #include "loadsplit.h"
-#include <loadfile/lodstring.h>
 
 const char* const load_message[] = {
     "Cannot open loadfile",
@@ -31,7 +31,7 @@ const char* const load_message[] = {
     "Cannot write loadfile",
 };
 
-LoadFailure load_failure = LOAD_CANNOT_OPEN;
+constinit thread_local LoadFailure load_failure = LOAD_CANNOT_OPEN;
 
 const char* const comment = "COMMENT";
 
@@ -43,8 +43,12 @@ void fail_load(LoadFailure failure) {
 namespace {
 
 // The syntax error message names the offending line; one buffer serves every
-// read, so the text stays valid until the next syntax error.
-char syntax_message[80];
+// read of a thread, so the text stays valid until the thread's next syntax
+// error. Each thread has its own, as it has its own `lod_error`: a read on
+// one thread never changes the message another thread's read left. (The
+// second half of a read fails by its result alone; only the first half's
+// thread, the caller's, sets these.)
+thread_local char syntax_message[80];
 
 }  // namespace
 
