@@ -16,6 +16,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <loadfile/loadline.h>
@@ -24,6 +25,7 @@
 #include "loadfail.h"
 #include "loadparser.h"
 #include "loadsplit.h"
+#include "storage.h"
 
 const char* const load_message[] = {
     "Cannot open loadfile",
@@ -276,15 +278,45 @@ bool parse_load_file(LoadParser* parser, Table* table) {
   return end == LOAD_ROWS_ENDED && parse_load_trailer(parser);
 }
 
+// Runs the three states over a file that can be cut, in two halves at
+// once. That takes more memory than a read in one piece: the rows of both
+// halves at once, and a second thread. Should it run out, on either thread,
+// the halves are given up: false, and the file is to be read again in one
+// piece, which runs out of memory only where such a read would.
+bool parse_load_halves(LoadParser* parser, Table* table, bool* read) {
+  LoadHalf half;  // stopped and joined before the parser goes, on every way out
+  plan_load_halves(parser, &half);
+  if (half.cut == 0) {
+    *read = parse_load_file(parser, table);
+    return true;
+  }
+  OutOfMemoryThrows one_piece;
+  try {
+    *read = parse_load_file(parser, table);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 Table* read_loadfile(const char* path) {
   LoadParserPtr parser = init_load_parser(path);
   if (!parser) return nullptr;
   TablePtr table(create_table());
-  LoadHalf half;  // stopped and joined before the parser goes, on every way out
-  plan_load_halves(parser.get(), &half);
-  if (!parse_load_file(parser.get(), table.get())) {
+  bool read = false;
+  if (!parse_load_halves(parser.get(), table.get(), &read)) {
+    // Everything the halves held goes first; the descriptor stays.
+    table.reset();
+    int fd = std::exchange(parser->file.fd, -1);
+    parser.reset(new (std::nothrow) LoadParser);
+    if (!parser) out_of_memory();
+    adopt_load_block(parser->file, fd, 0);
+    table.reset(create_table());
+    read = parse_load_file(parser.get(), table.get());
+  }
+  if (!read) {
     error_load_parser(parser.get());
     return nullptr;
   }

@@ -3,6 +3,7 @@
 #include "loadsplit.h"
 
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,7 +16,6 @@
 
 #include <loadfile/loadfile.h>
 #include "storage.h"
-#include "workerthread.h"
 
 std::size_t load_split_min = std::size_t{4} << 20;
 
@@ -33,6 +33,20 @@ constexpr std::size_t kCutStep = std::size_t{1} << 16;
 
 constexpr std::string_view kCutLine = "\nENDROW\n";
 
+// Whether the process runs with a limit on its memory (ulimit -v or -d).
+// Two halves take more memory than one piece: the rows of both at once
+// where they are joined, and a second thread. Under a limit that memory may
+// be all the run lacks, and when it runs out the file is read again in one
+// piece (read_loadfile) from a heap the halves have left in pieces, so a
+// limited run is read in one piece from the start.
+bool memory_limited() {
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit limit;
+    if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) return true;
+  }
+  return false;
+}
+
 // The offset just past the first "ENDROW" line that begins after the middle
 // of the file, or 0. Such a line closes a row wherever it stands among the
 // rows, inside a COMMENT too; where it stands elsewhere, the first half
@@ -46,6 +60,7 @@ std::size_t find_cut(int fd) {
     // With one processor to run on there is no second thread to gain from.
     cpu_set_t cpus;
     if (sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) < 2) return 0;
+    if (memory_limited()) return 0;
   }
   char window[kCutStep];
   // Each step starts a little before the last one ended, so that a line
@@ -66,11 +81,12 @@ std::size_t find_cut(int fd) {
   return 0;
 }
 
-// The second half's thread. It takes no signal (start_worker); running out
+// The second half's thread. It takes no signal (WorkerThread); running out
 // of memory here only drops the second half: its rows go, with the memory
 // they held, and the first half reads on from the cut alone, as a read in
 // one piece would.
-void read_second_half(LoadHalf* half) {
+void read_second_half(void* arg) {
+  auto* half = static_cast<LoadHalf*>(arg);
   OutOfMemoryThrows drop;
   LoadParser* parser = half->parser.get();
   try {
@@ -98,7 +114,7 @@ void start_second_half(LoadHalf& half, const LoadParser* first, const Table* tab
     if (copy_tab_columns(rows.get(), table) < 0) return;
     half.parser = std::move(parser);
     half.table = std::move(rows);
-    if (start_worker(half.thread, read_second_half, &half)) return;
+    if (half.thread.start(read_second_half, &half)) return;
   } catch (const std::bad_alloc&) {
   }
   half.parser.reset();

@@ -11,10 +11,10 @@
 
 #include <atomic>
 #include <cstddef>
-#include <thread>
 
 #include <loadfile/table.h>
 #include "loadparser.h"
+#include "workerthread.h"
 
 // The second half's read, on a thread of its own. Stopped and joined when
 // it goes.
@@ -25,7 +25,7 @@ struct LoadHalf {
   TablePtr table;                 // and its rows, in the first half's columns
   std::atomic<bool> stop{false};  // the first half failed: the second gives up
   bool read = false;              // the second half read to its end without error
-  std::thread thread;
+  WorkerThread thread;
 
   LoadHalf() = default;
   LoadHalf(const LoadHalf&) = delete;

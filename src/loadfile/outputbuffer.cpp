@@ -9,7 +9,6 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <thread>
 
 #include <loadfile/outputfile.h>
 #include "storage.h"
@@ -27,17 +26,18 @@ struct OutputFlusher {
   bool out_of_memory = false;  // the thread ran out of memory and has ended
   std::mutex lock;
   std::condition_variable changed;
-  std::thread thread;
+  WorkerThread thread;
 };
 
 namespace {
 
-// The flusher takes no signal (start_worker): they go to the main thread,
+// The flusher takes no signal (WorkerThread): they go to the main thread,
 // which holds them back while it puts the output in place. It only writes
 // the blocks it is handed and allocates nothing; should it ever run out of
 // memory, it ends and hands that to the main thread, which runs out of
 // memory at its next pass or flush exactly as if it had itself.
-void run_flusher(OutputFlusher* f) {
+void run_flusher(void* arg) {
+  auto* f = static_cast<OutputFlusher*>(arg);
   OutOfMemoryThrows handed_back;
   std::unique_lock<std::mutex> guard(f->lock);
   try {
@@ -90,7 +90,7 @@ OutputFlusher* start_flusher(OutputBuffer& buf) {
   if (f == nullptr) return nullptr;
   f->out = buf.output.get();
   f->block.reset(new (std::nothrow) char[buf.capacity]);
-  if (f->block && start_worker(f->thread, run_flusher, f)) return f;
+  if (f->block && f->thread.start(run_flusher, f)) return f;
   delete f;
   return nullptr;
 }

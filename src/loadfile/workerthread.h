@@ -9,9 +9,7 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <system_error>
-#include <thread>
-#include <utility>
+#include <cstddef>
 
 // Blocks every signal of the calling thread for its lifetime.
 class AllSignalsBlocked {
@@ -29,16 +27,50 @@ class AllSignalsBlocked {
   sigset_t saved_;
 };
 
-// Starts `thread` running f(args...) with every signal blocked; false when
-// the system has no thread to give. Running out of memory while making it
-// is the caller's (out_of_memory, or std::bad_alloc).
-template <typename F, typename... Args>
-bool start_worker(std::thread& thread, F&& f, Args&&... args) {
-  AllSignalsBlocked blocked;
-  try {
-    thread = std::thread(std::forward<F>(f), std::forward<Args>(args)...);
-  } catch (const std::system_error&) {
-    return false;
+// One worker thread, joined at the latest when it goes. Its stack is small:
+// a worker's calls are shallow, and the usual stack of megabytes would be
+// taken from the memory that the work itself needs where memory is
+// limited.
+class WorkerThread {
+ public:
+  WorkerThread() = default;
+  ~WorkerThread() { join(); }
+  WorkerThread(const WorkerThread&) = delete;
+  WorkerThread& operator=(const WorkerThread&) = delete;
+
+  // Runs run(arg) on a thread of its own that starts with every signal
+  // blocked; false when the system has no thread to give.
+  bool start(void (*run)(void*), void* arg) {
+    run_ = run;
+    arg_ = arg;
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) return false;
+    pthread_attr_setstacksize(&attr, kStackSize);
+    {
+      AllSignalsBlocked blocked;
+      started_ = pthread_create(&id_, &attr, &WorkerThread::enter, this) == 0;
+    }
+    pthread_attr_destroy(&attr);
+    return started_;
   }
-  return true;
-}
+  bool joinable() const { return started_; }
+  void join() {
+    if (!started_) return;
+    pthread_join(id_, nullptr);
+    started_ = false;
+  }
+
+ private:
+  static constexpr std::size_t kStackSize = std::size_t{512} << 10;
+
+  static void* enter(void* self) {
+    auto* worker = static_cast<WorkerThread*>(self);
+    worker->run_(worker->arg_);
+    return nullptr;
+  }
+
+  pthread_t id_{};
+  bool started_ = false;
+  void (*run_)(void*) = nullptr;
+  void* arg_ = nullptr;
+};
