@@ -77,7 +77,7 @@ std::string with_reachable_files(const std::string& entry) {
   int in = how.stdin_fd >= 0 ? how.stdin_fd : open("/dev/null", O_RDONLY);
   dup2(in, 0);
   dup2(how.stdout_fd >= 0 ? how.stdout_fd : out, 1);
-  dup2(err, 2);
+  dup2(how.stderr_fd >= 0 ? how.stderr_fd : err, 2);
   dup2(state, 3);
   for (int fd = 4; fd < 64; ++fd) close(fd);
   for (int fd : how.closed) close(fd);
@@ -193,7 +193,7 @@ const fs::path& reachable_copy(const fs::path& file) {
   return at->second;
 }
 
-Outcome run_in_child(const std::function<void()>& body) {
+Outcome run_in_child(const std::function<void()>& body, std::optional<User> user) {
   std::fflush(stdout);
   int fds[2];
   if (pipe(fds) != 0) return {};
@@ -201,6 +201,10 @@ Outcome run_in_child(const std::function<void()>& body) {
   if (pid == 0) {
     close(fds[0]);
     dup2(fds[1], 1);
+    if (user && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(user->gid) != 0 || setuid(user->uid) != 0)) {
+      _exit(126);
+    }
     body();
     std::fflush(stdout);
     _exit(0);

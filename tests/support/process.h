@@ -51,6 +51,7 @@ struct Launch {
   bool reader_gone = false;                       // standard output a pipe nobody reads
   int stdin_fd = -1;                              // standard input, if not /dev/null
   int stdout_fd = -1;                             // standard output, if not a pipe to us
+  int stderr_fd = -1;                             // standard error, if not a pipe to us
   std::vector<int> signals{};                     // sent in turn once the program says "ready"
   fs::path dir = fs::temp_directory_path();       // working directory
   // Called once the program runs, before any signal; e.g. to open a FIFO.
@@ -77,7 +78,9 @@ const fs::path& reachable_copy(const fs::path& file);
 
 // Runs `body` in a forked child of the test and ends that child with status
 // 0 after it; a body that ends the process decides the status. Standard
-// output is captured.
-Outcome run_in_child(const std::function<void()>& body);
+// output is captured. With a `user`, the child becomes that user (its
+// group, no supplementary groups) first when the test runs as root; what
+// `body` opens must then be reachable by it.
+Outcome run_in_child(const std::function<void()>& body, std::optional<User> user = {});
 
 }  // namespace vela_test
