@@ -14,10 +14,11 @@
 #include <string>
 #include <string_view>
 
-#include "harness.h"
 #include <loadfile/loadfile.h>
 #include <loadfile/lodstring.h>
 #include <loadfile/table.h>
+#include "harness.h"
+#include "loadsplit.h"
 
 namespace {
 

@@ -18,12 +18,13 @@
 #include <string_view>
 #include <vector>
 
-#include "loadblock.h"
-#include "loadfail.h"
 #include <loadfile/loadline.h>
+#include <loadfile/lodstring.h>
+#include "loadblock.h"
+#include "loadclean.h"
+#include "loadfail.h"
 #include "loadparser.h"
 #include "loadsplit.h"
-#include <loadfile/lodstring.h>
 
 const char* const load_message[] = {
     "Cannot open loadfile",
@@ -222,9 +223,10 @@ bool parse_load_header(LoadParser* parser, Table* table) {
 LoadRowsEnd parse_load_rows(LoadParser* parser, Table* table) {
   for (;;) {
     int token = read_load_line(parser);
-    // Inside a COMMENT only a line that starts as a closing word can end it;
-    // every other line belongs to it as it stands.
-    if (token == TOK_DATA && parser->in_comment && (parser->line[0] | 0x20) != 'e') {
+    // Inside a COMMENT only a closing line ends it; every other line belongs
+    // to it as it stands.
+    if (token == TOK_DATA && parser->in_comment &&
+        closing_load_word({parser->line, static_cast<size_t>(parser->length - 1)}).empty()) {
       parser->comment_rest.append(parser->line, parser->length);
       continue;
     }

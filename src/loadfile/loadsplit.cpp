@@ -23,7 +23,10 @@ namespace {
 constexpr std::size_t kCutReach = std::size_t{1} << 20;
 constexpr std::size_t kCutStep = std::size_t{1} << 16;
 
+// The row's end the cut follows: a line that closes a row, as written.
 constexpr std::string_view kCutLine = "\nENDROW\n";
+static_assert(closing_load_word(kCutLine.substr(1, kCutLine.size() - 2)) == kLoadEndRow,
+              "the cut follows a line that closes a row");
 
 // The offset just past the first "ENDROW" line that begins after the middle
 // of the file, or 0. Such a line closes a row wherever it stands among the

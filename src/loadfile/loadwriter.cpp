@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "loadfail.h"
 #include <loadfile/loadfile.h>
 #include <loadfile/loadline.h>
 #include <loadfile/outputfile.h>
+#include "loadfail.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <system_error>
 #include <thread>
 
-#include <loadfile/outputfile.h>
 #include "outputguard.h"
+#include "outputstate.h"
 
 // The second thread and the block it writes. `busy` while it writes
 // `block`; the block is free again once `busy` is cleared.

@@ -8,7 +8,7 @@
 // whole. Only a COPY's copy can fail half way (no room was reserved on the
 // file system, or the disk failed); it is then reported.
 
-#include <loadfile/outputfile.h>
+#include "outputstate.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -15,6 +15,7 @@
 
 #include <loadfile/loadfile.h>
 #include <loadfile/outputfile.h>
+#include "outputstate.h"
 #include "support/process.h"
 #include "support/scratch.h"
 #include "support/tables.h"
