@@ -24,9 +24,13 @@ struct OutputFile {
   std::string temp;       // the stage's name in `dir`, while it has one
   int armed = -1;         // the signal guard's slot for `temp`
   bool holds_signals = false;
+  bool placed = false;  // put in place; closing only lets go of it
 };
 
 // Stages are unnamed files (O_TMPFILE) where the file system has them, so a
 // process killed outright leaves nothing behind; else they have a temporary
 // name beside the output. Tests turn this off to take the second way.
 extern bool output_unnamed_staging;
+// Called by a COPY with its lock taken and the signals held, just before
+// the copy; tests use it to send signals into the copy. Null otherwise.
+extern void (*output_copy_hook)();
