@@ -328,7 +328,7 @@ LoadReason failed_load_reason(const LoadParser* parser, LoadState state) {
   return parser->token == TOK_ENDHEADER ? LOAD_ENDHEADER_IN_ROWS : LOAD_NO_REASON;
 }
 
-Table* read_loadfile_with(const char* path, LoadNoting* noting) {
+Table* read_loadfile_with(const char* path, LoadNoting* noting) try {
   LoadParserPtr parser = init_load_parser(path);
   if (!parser) return nullptr;
   TablePtr table(create_table());
@@ -343,6 +343,8 @@ Table* read_loadfile_with(const char* path, LoadNoting* noting) {
     return nullptr;
   }
   return table.release();
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 }  // namespace

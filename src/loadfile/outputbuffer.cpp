@@ -15,6 +15,8 @@
 #include "outputguard.h"
 #include "outputstate.h"
 
+#include <loadfile/buffer.h>
+
 // The second thread and the block it writes. `busy` while it writes
 // `block`; the block is free again once `busy` is cleared.
 struct OutputFlusher {
@@ -98,15 +100,17 @@ void OutputFlusherStop::operator()(OutputFlusher* f) const {
   delete f;
 }
 
-bool open_output_buffer(OutputBuffer& buf, OutputFile* out, size_t capacity) {
+bool open_output_buffer(OutputBuffer& buf, OutputFile* out, size_t capacity) try {
   if (out == nullptr) return false;
   buf.output.reset(out);
   buf.data.reset(new char[capacity]);
   buf.capacity = capacity;
   return true;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
-void pass_output_buffer(OutputBuffer& buf) {
+void pass_output_buffer(OutputBuffer& buf) try {
   if (!buf.flusher && buf.used > 0 && !buf.failed) buf.flusher.reset(start_flusher(buf));
   OutputFlusher* f = buf.flusher.get();
   if (f == nullptr) {
@@ -125,6 +129,8 @@ void pass_output_buffer(OutputBuffer& buf) {
     f->changed.notify_all();
   }
   buf.used = 0;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 bool flush_output_buffer(OutputBuffer& buf) {

@@ -3,7 +3,9 @@
 #include <velalib/alist.h>
 
 #include <cstdio>
+#include <new>
 
+#include <loadfile/buffer.h>
 #include <velalib/rdlines.h>
 #include <velalib/velaerror.h>
 #include <velalib/velastring.h>
@@ -19,11 +21,13 @@ char* text_at(const TextList& list, int i) {
 
 }  // namespace
 
-Alist* create_alist() {
+Alist* create_alist() try {
   auto* list = new Alist;
   init_text(list->keys, 10, 100);
   init_text(list->values, 10, 100);
   return list;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 void add_alist(Alist* list, const char* key, const char* value) {

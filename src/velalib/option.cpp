@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
+#include <loadfile/buffer.h>
 #include <velalib/alist.h>
 #include <velalib/velaerror.h>
 #include <velalib/velastring.h>
@@ -38,7 +40,7 @@ int is_option(const char* argument) {
   return 0;
 }
 
-void put_option(const char* item) {
+void put_option(const char* item) try {
   char* name = strclone(item);
   const char* value = nullptr;
   std::size_t len = std::strlen(name);
@@ -64,9 +66,11 @@ void put_option(const char* item) {
     given.push_back({name, item});
   }
   std::free(name);
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
-void def_option(const char* list) {
+void def_option(const char* list) try {
   char* copy = strclone(list);
   constexpr int kMaxItems = 50;
   char* items[kMaxItems];
@@ -76,13 +80,17 @@ void def_option(const char* list) {
     put_option(item);
   }
   std::free(copy);
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
-char* get_option(const char* name) {
+char* get_option(const char* name) try {
   if (std::find(asked.begin(), asked.end(), name) == asked.end()) asked.emplace_back(name);
   char* value = options == nullptr ? nullptr : find_alist(options, name);
   if (value == nullptr) vela_error(VELA_OPTION_UNKNOWN, "%s", name);
   return value;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 const char* get_option_item(const char* name) {
@@ -92,7 +100,7 @@ const char* get_option_item(const char* name) {
   return nullptr;
 }
 
-std::vector<std::string> unread_options() {
+std::vector<std::string> unread_options() try {
   std::vector<std::string> unread;
   for (const GivenOption& option : given) {
     if (std::find(asked.begin(), asked.end(), option.name) == asked.end()) {
@@ -100,10 +108,12 @@ std::vector<std::string> unread_options() {
     }
   }
   return unread;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
-std::vector<std::string> read_options() {
-  return asked;
+std::vector<std::string> read_options() try { return asked; } catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 void free_option() {

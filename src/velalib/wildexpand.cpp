@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
+#include <loadfile/buffer.h>
 #include <velalib/velastring.h>
 
 namespace {
@@ -47,7 +49,7 @@ std::vector<std::string> list_matches(const char* dir, const char* pattern) {
 
 }  // namespace
 
-int wild_expand(const char* argument, int limit, int* count, char** list) {
+int wild_expand(const char* argument, int limit, int* count, char** list) try {
   if (std::strpbrk(argument, "*?") == nullptr) {
     append(argument, limit, count, list);
     return 1;
@@ -72,4 +74,6 @@ int wild_expand(const char* argument, int limit, int* count, char** list) {
   }
   for (const std::string& name : names) append(name.c_str(), limit, count, list);
   return static_cast<int>(names.size());
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
