@@ -10,6 +10,7 @@
 #include <velalib/velaerror.h>
 #include <velalib/velastring.h>
 #include <velalib/wildexpand.h>
+#include "owners.h"
 
 namespace {
 
@@ -79,18 +80,17 @@ char* patmatch_alist(Alist* list, const char* string) {
 }
 
 Alist* read_alist(const char* filename) {
-  std::FILE* stream = std::fopen(filename, "r");
-  if (stream == nullptr) vela_error(VELA_CANNOT_OPEN_FILE, "%s", filename);
+  FilePtr stream(std::fopen(filename, "r"));
+  if (!stream) vela_error(VELA_CANNOT_OPEN_FILE, "%s", filename);
 
   Alist* list = create_alist();
   char line[512];
   char* fields[2];
-  while (rdlines(stream, line, 511) == 0) {
+  while (rdlines(stream.get(), line, 511) == 0) {
     // The key is the first word and the value the second; either may be
     // quoted to hold blanks, and further words are ignored.
     strsplit(' ', line, fields, 2);
     add_alist(list, fields[0], fields[1]);
   }
-  std::fclose(stream);
   return list;
 }

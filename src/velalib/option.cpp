@@ -12,6 +12,7 @@
 #include <velalib/alist.h>
 #include <velalib/velaerror.h>
 #include <velalib/velastring.h>
+#include "owners.h"
 
 Alist* options = nullptr;
 
@@ -41,7 +42,8 @@ int is_option(const char* argument) {
 }
 
 void put_option(const char* item) try {
-  char* name = strclone(item);
+  MallocPtr<char> owned(strclone(item));
+  char* name = owned.get();
   const char* value = nullptr;
   std::size_t len = std::strlen(name);
   if (char* equals = std::strchr(name, '='); equals != nullptr) {
@@ -56,7 +58,6 @@ void put_option(const char* item) try {
     value = "no";
   } else {
     vela_warn(VELA_OPTION_UNPARSED, "%s", item);
-    std::free(name);
     return;
   }
 
@@ -65,21 +66,19 @@ void put_option(const char* item) try {
     add_alist(options, name, value);
     given.push_back({name, item});
   }
-  std::free(name);
 } catch (const std::bad_alloc&) {
   out_of_memory();
 }
 
 void def_option(const char* list) try {
-  char* copy = strclone(list);
+  MallocPtr<char> copy(strclone(list));
   constexpr int kMaxItems = 50;
   char* items[kMaxItems];
-  strsplit(',', copy, items, kMaxItems);
+  strsplit(',', copy.get(), items, kMaxItems);
   for (char* item : items) {
     if (*item == '\0') break;
     put_option(item);
   }
-  std::free(copy);
 } catch (const std::bad_alloc&) {
   out_of_memory();
 }

@@ -14,6 +14,7 @@
 
 #include <loadfile/buffer.h>
 #include <velalib/velastring.h>
+#include "owners.h"
 
 namespace {
 
@@ -32,15 +33,15 @@ bool piece_cut(const char* piece) {
 // prefixed with `dir`, sorted byte by byte.
 std::vector<std::string> list_matches(const char* dir, const char* pattern) {
   std::vector<std::string> names;
-  DIR* listing = opendir(*dir != '\0' ? dir : ".");
-  if (listing == nullptr) return names;
-  while (const dirent* entry = readdir(listing)) {
+  DirPtr listing(opendir(*dir != '\0' ? dir : "."));
+  if (!listing) return names;
+  while (const dirent* entry = readdir(listing.get())) {
     const char* name = entry->d_name;
     // A wildcard never stands for the directory itself or its parent.
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     if (patmatch(pattern, name)) names.push_back(std::string(dir) + name);
   }
-  closedir(listing);
+  listing.reset();
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
     return std::strcmp(a.c_str(), b.c_str()) < 0;
   });
