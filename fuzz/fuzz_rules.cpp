@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include <loadfile/table.h>
 #include "harness.h"
 #include "rules.h"
-#include <loadfile/table.h>
 
 extern FILE* yyin;  // the scanner's stream
 

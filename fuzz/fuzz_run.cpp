@@ -15,14 +15,14 @@
 #include <string_view>
 #include <vector>
 
-#include "expand.h"
-#include "harness.h"
 #include <loadfile/loadfile.h>
 #include <loadfile/loadline.h>
-#include "rules.h"
 #include <loadfile/table.h>
-#include "tablecopy.h"
 #include <velalib/velastring.h>
+#include "expand.h"
+#include "harness.h"
+#include "rules.h"
+#include "tablecopy.h"
 
 extern FILE* yyin;  // the scanner's stream
 

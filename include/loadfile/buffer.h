@@ -32,6 +32,9 @@ using IntBuf = GrowBuf<int>;
 // so does every allocation inside a function of the libraries (loadfile,
 // velalib): none of them lets an exception out to its caller.
 [[noreturn]] void out_of_memory();
+// The line goes to standard error instead, for a run whose standard output
+// carries its data (set with the other messages, vela_messages_to_stderr).
+extern bool out_of_memory_on_stderr;
 
 void init_char_buf(CharBuf& buf, int n);
 void init_int_buf(IntBuf& buf, int n);

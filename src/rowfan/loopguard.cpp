@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "rules.h"
 #include <velalib/velaerror.h>
+#include "rules.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "rules.h"
 #include <velalib/velaerror.h>
 #include <velalib/velastring.h>
+#include "rules.h"
 
 const char* default_rule_dir = ROWFAN_RULE_DIR;
 std::string rule_file_path;

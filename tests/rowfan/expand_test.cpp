@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include <velalib/velaerror.h>
+#include <velalib/velastring.h>
 #include "expand.h"
 #include "rules.h"
 #include "tablecopy.h"
-#include <velalib/velaerror.h>
-#include <velalib/velastring.h>
 
 namespace {
 
