@@ -18,6 +18,7 @@
 #include <loadfile/lodstring.h>
 #include <loadfile/table.h>
 #include "harness.h"
+#include "loadsplit.h"
 #include "support/plainreader.h"
 
 namespace {

@@ -28,7 +28,9 @@ using IntBuf = GrowBuf<int>;
 
 // Running out of memory ends the process with the one line "Cannot allocate
 // memory" on standard output and status 1: no caller could go on without
-// the memory. Every allocation of the tool ends up here when it fails.
+// the memory. Every allocation of the tool ends up here when it fails, and
+// so does every allocation inside a function of the libraries (loadfile,
+// velalib): none of them lets an exception out to its caller.
 [[noreturn]] void out_of_memory();
 // The line goes to standard error instead, for a run whose standard output
 // carries its data (set with the other messages, vela_messages_to_stderr).

@@ -3,7 +3,6 @@
 // prints nor ends the process: failures return null or -1 with `lod_error`.
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,19 +57,6 @@ extern thread_local LoadSyntaxError load_syntax_error;
 #endif
 extern const char* const comment;  // "COMMENT"
 
-enum LoadToken {
-  TOK_BADLINE = 0,
-  TOK_EOF = 1,
-  TOK_BLANK = 2,
-  TOK_REMARK = 3,
-  TOK_DATA = 4,
-  TOK_ENDROW = 5,
-  TOK_ENDHEADER = 6,
-  TOK_ENDFILE = 7,
-};
-
-enum LoadSection { LOAD_HEADER = 1, LOAD_ROW = 2 };
-
 // Returns a new Table owned by the caller, or null with `lod_error` set.
 Table* read_loadfile(const char* path);
 
@@ -89,8 +75,3 @@ struct LoadRepeat {
 // ran together each show once). Slower: the file is read in one piece and
 // every name looked up.
 Table* read_loadfile_noting(const char* path, std::vector<LoadRepeat>* repeats);
-
-// Files of at least this many bytes are read in two halves at once, on two
-// threads, where a row ends after the middle; the Table and every message
-// are those of a read in one piece. Tests set it low to cut small files.
-extern std::size_t load_split_min;

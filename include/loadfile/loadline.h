@@ -1,20 +1,49 @@
-// What one line of a load file may hold, for the code that writes load files
-// or values bound for them: the reader's limit, the closing lines, and the
-// layout the writer gives a `name = value` line so that it fits.
+// What one line of a load file may hold, for the code that reads or writes
+// load files or values bound for them: the reader's limit, the closing
+// lines, and the layout the writer gives a `name = value` line so that it
+// fits.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
-#include <loadfile/loadfile.h>
+#include <loadfile/lodstring.h>
 
 // Bytes a line may hold before its newline; the reader refuses a longer one.
 constexpr size_t kLoadLineMax = 78;
 
-// The kind the reader gives `line` (its text without the newline) where it
-// stands inside a COMMENT: TOK_ENDROW, TOK_ENDHEADER or TOK_ENDFILE for a
-// closing line, which ends the comment, else TOK_DATA, which belongs to it.
-int closing_load_token(std::string_view line);
+// The words of the closing lines: the header ends with the first, every row
+// with the second, and the rows with the third.
+inline constexpr std::string_view kLoadEndHeader = "ENDHEADER";
+inline constexpr std::string_view kLoadEndRow = "ENDROW";
+inline constexpr std::string_view kLoadEndFile = "ENDFILE";
+
+// The closing line rule: the word that `line` (its text without the
+// newline) closes a section with, or the empty text when it is a data
+// line. A closing line is one of the three words in any mix of upper and
+// lower case, followed by nothing but blank bytes; it is matched from the
+// line's first byte, so an indented word is data. Inside a COMMENT a
+// closing line ends the comment and every other line belongs to it. The
+// reader, its cut into halves and the rule parser all ask this one test.
+constexpr std::string_view closing_load_word(std::string_view line) {
+  // The three words begin alike, so most lines are told by their first byte.
+  if (line.empty() || upper_byte(line[0]) != kLoadEndRow[0]) return {};
+  std::size_t end = line.size();
+  while (end > 1 && is_blank_byte(line[end - 1])) --end;
+  auto is = [&](std::string_view word) {
+    if (end != word.size()) return false;
+    for (std::size_t i = 1; i < end; ++i) {
+      if (upper_byte(line[i]) != word[i]) return false;
+    }
+    return true;
+  };
+  if (is(kLoadEndRow)) return kLoadEndRow;
+  if (is(kLoadEndHeader)) return kLoadEndHeader;
+  if (is(kLoadEndFile)) return kLoadEndFile;
+  return {};
+}
+static_assert(kLoadEndHeader[0] == kLoadEndRow[0] && kLoadEndFile[0] == kLoadEndRow[0],
+              "closing_load_word tells most lines by the words' common first letter");
 
 // How the writer lays out `name` and `value`: "NAME = value", or "NAME=value"
 // where only that fits. A COMMENT is "COMMENT =" or "COMMENT=" directly

@@ -36,6 +36,8 @@ inline long long tab_cell_entry(const Table* table, int row, int c) {
   return static_cast<long long>(row) * table->ncol + c + 1;
 }
 
+// A new empty Table, owned by the caller, who releases it with free_table
+// (or holds it in a TablePtr).
 Table* create_table();
 void free_table(Table* table);
 

@@ -12,6 +12,7 @@ void init_option();
 int is_option(const char* argument);
 void put_option(const char* item);
 void def_option(const char* list);
+// The stored value, owned by the store (valid until free_option), or null.
 char* get_option(const char* name);
 void free_option();
 

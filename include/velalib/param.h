@@ -8,4 +8,6 @@ extern int nparam;
 extern int ngiven;  // file arguments given, also those that did not fit
 
 void expand_param(int argc, char** argv);
+// The entries of `param` are heap copies owned by the vector: free_param,
+// registered at exit by the entry, releases them.
 void free_param();

@@ -1,7 +1,7 @@
 // The load file reader's input. The file is read in blocks of 128 KiB,
 // small enough to stay in the processor's cache while they are parsed, and
 // each line is found with one search for its newline; the line is then
-// classified, cut and cleaned where it stands. The result is the same as
+// classified, cut and cleaned (loadclean.h) where it stands. The result is the same as
 // reading line by line through a buffer of 80 (at most 79 bytes per read,
 // stopping after the newline): a read that ends without a newline, because
 // the line is too long, holds a NUL or is the unterminated last one, is a
@@ -19,7 +19,6 @@
 #include <new>
 
 #include <loadfile/buffer.h>
-#include <loadfile/lodstring.h>
 
 namespace {
 
@@ -70,43 +69,6 @@ void fill_load_block(LoadBlock& block) {
     }
     return;
   }
-}
-
-// Cleans [in, end) of text already clean from `first` up to `in`: a lone
-// space between printing bytes stays where it stands, and nothing moves
-// until a longer run of blanks or another blank byte turns up. `first` and
-// end[-1] are printing bytes; kUpper folds letters in the same pass.
-template <bool kUpper>
-std::string_view clean_from(char* first, char* in, char* end) {
-  for (; in < end; ++in) {
-    char c = *in;
-    if (is_blank_byte(c)) {
-      if (c != ' ' || is_blank_byte(in[1])) break;  // in[1] exists: end[-1] is printing
-    } else if (kUpper && c >= 'a' && c <= 'z') {
-      *in = static_cast<char>(c - 'a' + 'A');
-    }
-  }
-  char* out = in;
-  while (in < end) {
-    char c = *in++;
-    if (is_blank_byte(c)) {
-      while (is_blank_byte(*in)) ++in;  // stops at the latest at end[-1]
-      c = ' ';
-    } else if (kUpper && c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    }
-    *out++ = c;
-  }
-  return {first, static_cast<std::size_t>(out - first)};
-}
-
-template <bool kUpper>
-std::string_view clean_text(char* text, int length) {
-  char* in = text;
-  char* end = text + length;
-  while (in < end && is_blank_byte(*in)) ++in;
-  while (end > in && is_blank_byte(end[-1])) --end;
-  return clean_from<kUpper>(in, in, end);
 }
 
 }  // namespace
@@ -195,12 +157,4 @@ LoadLineKind next_load_line_filling(LoadBlock& block, char** line, int* length) 
     if (block.at_end) return LINE_NONE;
     fill_load_block(block);
   }
-}
-
-std::string_view clean_load_whole(char* text, int length, bool upper) {
-  return upper ? clean_text<true>(text, length) : clean_text<false>(text, length);
-}
-
-std::string_view clean_load_from(char* first, char* in, char* end) {
-  return clean_from<false>(first, in, end);
 }

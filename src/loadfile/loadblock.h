@@ -1,7 +1,7 @@
 // The load file reader's input: the file read in large blocks and cut into
-// lines in place, and the one-pass cleaning of names and values. Private to
-// the load file library; the rules of a line that others share are in
-// loadline.h.
+// lines in place. Private to the load file library; the rules of a line
+// that others share are in loadline.h, the cleaning of names and values in
+// loadclean.h.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <loadfile/loadfile.h>
 #include <loadfile/loadline.h>
 
 // The input of one read. Lines are handed out where they stand in `data`,
@@ -142,52 +143,6 @@ inline LoadLineKind next_load_line(LoadBlock& block, char** line, int* length) {
   *line = from;
   *length = static_cast<int>(take);
   return LINE_READ;
-}
-
-// clean_load_text byte by byte, for any length.
-std::string_view clean_load_whole(char* text, int length, bool upper);
-// The cleaning of [in, end), from a text clean from `first` up to `in`;
-// `first` and end[-1] are printing bytes.
-std::string_view clean_load_from(char* first, char* in, char* end);
-
-// Cleans text[0, length) in place, as strclean does on a string: blank bytes
-// at either end dropped, every inner run of them made one space. With
-// `upper`, letters are upper-cased in the same pass, as strucase does.
-// Returns the cleaned text, which lies within text[0, length). Up to
-// kLoadSlack bytes past the text may be read.
-//
-// A value of at most 64 bytes, nearly every one, is cleaned inline from
-// where its blank bytes and spaces stand, found 16 bytes at a time: they
-// tell where it starts and ends and whether anything has to move.
-inline std::string_view clean_load_text(char* text, int length, bool upper) {
-#if defined(__SSE2__)
-  if (!upper && length <= 64) {
-    const __m128i blank_below = _mm_set1_epi8(33);  // signed: bytes 128 to 255 too
-    const __m128i space = _mm_set1_epi8(' ');
-    std::uint64_t blank = 0;
-    std::uint64_t spaces = 0;
-    for (int i = 0; i < length; i += 16) {
-      __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-      auto b = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(bytes, blank_below)));
-      auto s = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, space)));
-      blank |= static_cast<std::uint64_t>(b) << i;
-      spaces |= static_cast<std::uint64_t>(s) << i;
-    }
-    std::uint64_t valid = length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
-    std::uint64_t printing = ~blank & valid;
-    if (printing == 0) return {text, 0};
-    int first = __builtin_ctzll(printing);
-    int last = 63 - __builtin_clzll(printing);
-    // Within the value: blanks other than a space, and the second of two
-    // blanks, are what has to move.
-    std::uint64_t inside = (std::uint64_t{1} << last) - (std::uint64_t{1} << first);
-    std::uint64_t unclean = ((blank & ~spaces) | (blank & (blank << 1))) & inside;
-    if (unclean == 0) return {text + first, static_cast<std::size_t>(last - first + 1)};
-    // The run of blanks may start one byte before; `first` is printing.
-    return clean_load_from(text + first, text + __builtin_ctzll(unclean) - 1, text + last + 1);
-  }
-#endif
-  return clean_load_whole(text, length, upper);
 }
 
 // Whether a[0, n) and b[0, n) hold the same bytes; both may be read up to

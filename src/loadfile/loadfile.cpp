@@ -22,6 +22,7 @@
 #include <loadfile/loadline.h>
 #include <loadfile/lodstring.h>
 #include "loadblock.h"
+#include "loadclean.h"
 #include "loadfail.h"
 #include "loadparser.h"
 #include "loadsplit.h"
@@ -256,9 +257,10 @@ bool parse_load_header(LoadParser* parser, Table* table) {
 LoadRowsEnd parse_load_rows(LoadParser* parser, Table* table) {
   for (;;) {
     int token = read_load_line(parser);
-    // Inside a COMMENT only a line that starts as a closing word can end it;
-    // every other line belongs to it as it stands.
-    if (token == TOK_DATA && parser->in_comment && (parser->line[0] | 0x20) != 'e') {
+    // Inside a COMMENT only a closing line ends it; every other line belongs
+    // to it as it stands.
+    if (token == TOK_DATA && parser->in_comment &&
+        closing_load_word({parser->line, static_cast<size_t>(parser->length - 1)}).empty()) {
       parser->comment_rest.append(parser->line, parser->length);
       continue;
     }
@@ -353,7 +355,7 @@ bool parse_load_halves(LoadParser* parser, Table* table, LoadState* state, bool*
   }
 }
 
-Table* read_loadfile_with(const char* path, LoadNoting* noting) {
+Table* read_loadfile_with(const char* path, LoadNoting* noting) try {
   LoadParserPtr parser = init_load_parser(path);
   if (!parser) return nullptr;
   TablePtr table(create_table());
@@ -379,6 +381,8 @@ Table* read_loadfile_with(const char* path, LoadNoting* noting) {
     return nullptr;
   }
   return table.release();
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 }  // namespace

@@ -1,36 +1,5 @@
-// The rules of one load file line that the writer and the rule parser share
-// with the reader.
+// The layout the writer gives one load file line.
 #include <loadfile/loadline.h>
-
-#include <loadfile/loadfile.h>
-#include <loadfile/lodstring.h>
-
-namespace {
-
-// The upper-cased text of `line` equals `word`.
-bool is_word(std::string_view line, std::string_view word) {
-  if (line.size() != word.size()) return false;
-  for (size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != word[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-int closing_load_token(std::string_view line) {
-  // Matched from the line's first byte, so an indented word is data; only
-  // trailing blank bytes are cut, as the reader does.
-  size_t end = line.size();
-  while (end > 0 && is_blank_byte(line[end - 1])) --end;
-  line = line.substr(0, end);
-  if (is_word(line, "ENDROW")) return TOK_ENDROW;
-  if (is_word(line, "ENDHEADER")) return TOK_ENDHEADER;
-  if (is_word(line, "ENDFILE")) return TOK_ENDFILE;
-  return TOK_DATA;
-}
 
 LoadLineFit fit_load_line(std::string_view name, std::string_view value, bool is_comment) {
   // "NAME = value" or "COMMENT =value"; the compact form is one byte shorter

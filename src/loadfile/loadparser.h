@@ -9,6 +9,7 @@
 
 #include <loadfile/loadfile.h>
 #include "loadblock.h"
+#include "loadtoken.h"
 
 // Where a data line of a row went: the line's bytes before its first `=`,
 // as written, and the column they name. Rows mostly list their columns the

@@ -31,7 +31,10 @@ namespace {
 constexpr std::size_t kCutReach = std::size_t{1} << 20;
 constexpr std::size_t kCutStep = std::size_t{1} << 16;
 
+// The row's end the cut follows: a line that closes a row, as written.
 constexpr std::string_view kCutLine = "\nENDROW\n";
+static_assert(closing_load_word(kCutLine.substr(1, kCutLine.size() - 2)) == kLoadEndRow,
+              "the cut follows a line that closes a row");
 
 // Whether the process runs with a limit on its memory (ulimit -v or -d).
 // Two halves take more memory than one piece: the rows of both at once

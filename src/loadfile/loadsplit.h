@@ -16,6 +16,11 @@
 #include "loadparser.h"
 #include "workerthread.h"
 
+// Files of at least this many bytes are read in two halves at once, on two
+// threads, where a row ends after the middle; the Table and every message
+// are those of a read in one piece. Tests set it low to cut small files.
+extern std::size_t load_split_min;
+
 // The second half's read, on a thread of its own. Stopped and joined when
 // it goes.
 struct LoadHalf {

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -223,7 +224,7 @@ void write_load_header(LoadWriter* writer, Table* layout) {
 
 }  // namespace
 
-LoadWriter* open_load_writer(const char* path, Table* layout) {
+LoadWriter* open_load_writer(const char* path, Table* layout) try {
   LoadWriterPtr writer(new LoadWriter);
   if (!open_output_buffer(writer->out, open_output_file(path), kWriteBlock)) {
     fail_load(LOAD_CANNOT_OPEN);
@@ -236,9 +237,11 @@ LoadWriter* open_load_writer(const char* path, Table* layout) {
     return nullptr;
   }
   return writer.release();
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
-int put_load_row(LoadWriter* writer, const std::string_view* cells) {
+int put_load_row(LoadWriter* writer, const std::string_view* cells) try {
   if (writer->out.failed) {
     fail_load(LOAD_CANNOT_WRITE);
     return -1;
@@ -249,9 +252,11 @@ int put_load_row(LoadWriter* writer, const std::string_view* cells) {
     return -1;
   }
   return 0;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
-int finish_load_writer(LoadWriter* writer) {
+int finish_load_writer(LoadWriter* writer) try {
   if (!writer->finished) {
     writer->finished = true;
     emit(writer, "ENDFILE\n");
@@ -261,6 +266,8 @@ int finish_load_writer(LoadWriter* writer) {
     return -1;
   }
   return 0;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 OutputFile* load_writer_file(LoadWriter* writer) {
@@ -269,7 +276,7 @@ OutputFile* load_writer_file(LoadWriter* writer) {
 
 // Finishes the file and puts it in place. The writer is released whatever
 // the result; on failure nothing written is left behind.
-int close_load_writer(LoadWriter* writer) {
+int close_load_writer(LoadWriter* writer) try {
   LoadWriterPtr owned(writer);
   if (finish_load_writer(writer) < 0) return -1;
   if (close_output_buffer(writer->out) < 0) {
@@ -277,6 +284,8 @@ int close_load_writer(LoadWriter* writer) {
     return -1;
   }
   return 0;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 // Safe at any moment, also from an exit handler while a file is half
@@ -289,7 +298,7 @@ const LoadOverlong& load_writer_overlong(const LoadWriter* writer) {
   return writer->overlong;
 }
 
-int write_loadfile(const char* path, Table* table) {
+int write_loadfile(const char* path, Table* table) try {
   LoadWriterPtr writer(open_load_writer(path, table));
   if (!writer) return -1;
   std::vector<std::string_view> cells(static_cast<size_t>(table->ncol));
@@ -299,4 +308,6 @@ int write_loadfile(const char* path, Table* table) {
     if (put_load_row(writer.get(), cells.data()) < 0) return -1;
   }
   return close_load_writer(writer.release());
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <new>
 
-#include <loadfile/outputfile.h>
+#include "outputstate.h"
 #include "storage.h"
 #include "workerthread.h"
 
@@ -112,15 +112,17 @@ void OutputFlusherStop::operator()(OutputFlusher* f) const {
   delete f;
 }
 
-bool open_output_buffer(OutputBuffer& buf, OutputFile* out, size_t capacity) {
+bool open_output_buffer(OutputBuffer& buf, OutputFile* out, size_t capacity) try {
   if (out == nullptr) return false;
   buf.output.reset(out);
   buf.data.reset(new char[capacity]);
   buf.capacity = capacity;
   return true;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
-void pass_output_buffer(OutputBuffer& buf) {
+void pass_output_buffer(OutputBuffer& buf) try {
   if (!buf.flusher && buf.used > 0 && !buf.failed) buf.flusher.reset(start_flusher(buf));
   OutputFlusher* f = buf.flusher.get();
   if (f == nullptr) {
@@ -140,6 +142,8 @@ void pass_output_buffer(OutputBuffer& buf) {
     f->changed.notify_all();
   }
   buf.used = 0;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 bool flush_output_buffer(OutputBuffer& buf) {

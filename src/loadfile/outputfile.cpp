@@ -10,7 +10,7 @@
 // disk failed); it is then reported. Nothing is forced to disk: a crash of
 // the system may lose what it had not yet written.
 
-#include <loadfile/outputfile.h>
+#include "outputstate.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,10 +19,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <new>
 #include <string_view>
 #include <tuple>
 #include <utility>
 
+#include <loadfile/buffer.h>
 #include "outputaccess.h"
 #include "outputguard.h"
 #include "outputplace.h"
@@ -307,7 +309,7 @@ OutputFile* place_as_one(OutputFile* a, OutputFile* b) {
 
 }  // namespace
 
-OutputFile* open_output_file(const char* path) {
+OutputFile* open_output_file(const char* path) try {
   OutputFilePtr out(new OutputFile);
   hold_output_signals();
   out->holds_signals = true;
@@ -328,6 +330,8 @@ OutputFile* open_output_file(const char* path) {
   out->route = OUTPUT_STREAM;
   out->fd = openat(out->dir, out->name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
   return out->fd >= 0 ? out.release() : nullptr;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 bool write_output(OutputFile* out, const char* bytes, size_t size) {
@@ -341,7 +345,7 @@ bool write_output(OutputFile* out, const char* bytes, size_t size) {
   return true;
 }
 
-OutputFile* place_output_files(OutputFile* first, OutputFile* second) {
+OutputFile* place_output_files(OutputFile* first, OutputFile* second) try {
   if (first == nullptr || first->placed) std::swap(first, second);
   if (second != nullptr && second->placed) second = nullptr;
   if (first == nullptr) return nullptr;
@@ -376,9 +380,11 @@ OutputFile* place_output_files(OutputFile* first, OutputFile* second) {
     if (second != nullptr) second->placed = true;
   }
   return failed;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
-int close_output_file(OutputFile* out) {
+int close_output_file(OutputFile* out) try {
   OutputFilePtr owned(out);
   if (!out->placed && place_output_files(out, nullptr) != nullptr) return -1;
   if (out->route == OUTPUT_STREAM && !out->borrowed) {
@@ -392,6 +398,8 @@ int close_output_file(OutputFile* out) {
     if (close(target) != 0) return -1;
   }
   return 0;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 void discard_output_file(OutputFile* out) {

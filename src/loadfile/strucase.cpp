@@ -1,11 +1,8 @@
 #include <loadfile/lodstring.h>
 
-// Upper-cases the letters a-z in place and returns s. Done by hand rather
-// than with toupper, so that no locale can change other bytes.
+// Upper-cases `s` in place by upper_byte and returns it.
 char* strucase(char* s) {
   if (s == nullptr) return s;
-  for (char* p = s; *p != '\0'; ++p) {
-    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
-  }
+  for (char* p = s; *p != '\0'; ++p) *p = upper_byte(*p);
   return s;
 }

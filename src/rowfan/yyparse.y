@@ -166,13 +166,10 @@ void check_assigned_value(std::string_view name, std::string_view value, int lin
     newline = value.find('\n', from);
     std::string_view text = value.substr(
         from, newline == std::string_view::npos ? std::string_view::npos : newline - from);
-    int kind = closing_load_token(text);
-    if (kind != TOK_DATA) {
-      const char* word = kind == TOK_ENDROW      ? "ENDROW"
-                         : kind == TOK_ENDHEADER ? "ENDHEADER"
-                                                 : "ENDFILE";
-      vela_error(VELA_RULE_SYNTAX, "Value for column %s holds an %s line on line %d", comment, word,
-                 line);
+    std::string_view word = closing_load_word(text);
+    if (!word.empty()) {
+      vela_error(VELA_RULE_SYNTAX, "Value for column %s holds an %.*s line on line %d", comment,
+                 static_cast<int>(word.size()), word.data(), line);
     }
   }
 }

@@ -3,11 +3,14 @@
 #include <velalib/alist.h>
 
 #include <cstdio>
+#include <new>
 
+#include <loadfile/buffer.h>
 #include <velalib/rdlines.h>
 #include <velalib/velaerror.h>
 #include <velalib/velastring.h>
 #include <velalib/wildexpand.h>
+#include "owners.h"
 
 namespace {
 
@@ -19,11 +22,13 @@ char* text_at(const TextList& list, int i) {
 
 }  // namespace
 
-Alist* create_alist() {
+Alist* create_alist() try {
   auto* list = new Alist;
   init_text(list->keys, 10, 100);
   init_text(list->values, 10, 100);
   return list;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 void add_alist(Alist* list, const char* key, const char* value) {
@@ -75,18 +80,17 @@ char* patmatch_alist(Alist* list, const char* string) {
 }
 
 Alist* read_alist(const char* filename) {
-  std::FILE* stream = std::fopen(filename, "r");
-  if (stream == nullptr) vela_error(VELA_CANNOT_OPEN_FILE, "%s", filename);
+  FilePtr stream(std::fopen(filename, "r"));
+  if (!stream) vela_error(VELA_CANNOT_OPEN_FILE, "%s", filename);
 
   Alist* list = create_alist();
   char line[512];
   char* fields[2];
-  while (rdlines(stream, line, 511) == 0) {
+  while (rdlines(stream.get(), line, 511) == 0) {
     // The key is the first word and the value the second; either may be
     // quoted to hold blanks, and further words are ignored.
     strsplit(' ', line, fields, 2);
     add_alist(list, fields[0], fields[1]);
   }
-  std::fclose(stream);
   return list;
 }

@@ -19,8 +19,10 @@
 
 #include <cerrno>  // program_invocation_short_name
 #include <cstring>
+#include <new>
 #include <type_traits>
 
+#include <loadfile/buffer.h>
 #include "startguard.h"
 
 namespace {
@@ -74,7 +76,7 @@ PFI as_pfi(F* f) {
   return reinterpret_cast<PFI>(reinterpret_cast<void (*)()>(f));
 }
 
-void start_iraf() {
+void start_iraf() try {
   char name[SZ_PROCESS_NAME + 1] = {};
   std::strncpy(name, program_invocation_short_name, SZ_PROCESS_NAME);
   char no_bkgfile[] = "";
@@ -90,6 +92,8 @@ void start_iraf() {
   XINT devtype = TEXT_FILE_DEV, prtype = PR_HOST, jobcode = 0;
   irafmn_(cmd, &in, &out, &err, &driver, &devtype, &prtype, bkgfile, &jobcode, as_pfi(refuse_task),
           as_pfi(leave_at_entry));
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 }  // namespace

@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
+#include <loadfile/buffer.h>
 #include <velalib/alist.h>
 #include <velalib/velaerror.h>
 #include <velalib/velastring.h>
+#include "owners.h"
 
 Alist* options = nullptr;
 
@@ -38,8 +41,9 @@ int is_option(const char* argument) {
   return 0;
 }
 
-void put_option(const char* item) {
-  char* name = strclone(item);
+void put_option(const char* item) try {
+  MallocPtr<char> owned(strclone(item));
+  char* name = owned.get();
   const char* value = nullptr;
   std::size_t len = std::strlen(name);
   if (char* equals = std::strchr(name, '='); equals != nullptr) {
@@ -54,7 +58,6 @@ void put_option(const char* item) {
     value = "no";
   } else {
     vela_warn(VELA_OPTION_UNPARSED, "%s", item);
-    std::free(name);
     return;
   }
 
@@ -63,26 +66,30 @@ void put_option(const char* item) {
     add_alist(options, name, value);
     given.push_back({name, item});
   }
-  std::free(name);
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
-void def_option(const char* list) {
-  char* copy = strclone(list);
+void def_option(const char* list) try {
+  MallocPtr<char> copy(strclone(list));
   constexpr int kMaxItems = 50;
   char* items[kMaxItems];
-  strsplit(',', copy, items, kMaxItems);
+  strsplit(',', copy.get(), items, kMaxItems);
   for (char* item : items) {
     if (*item == '\0') break;
     put_option(item);
   }
-  std::free(copy);
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
-char* get_option(const char* name) {
+char* get_option(const char* name) try {
   if (std::find(asked.begin(), asked.end(), name) == asked.end()) asked.emplace_back(name);
   char* value = options == nullptr ? nullptr : find_alist(options, name);
   if (value == nullptr) vela_error(VELA_OPTION_UNKNOWN, "%s", name);
   return value;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 const char* get_option_item(const char* name) {
@@ -92,7 +99,7 @@ const char* get_option_item(const char* name) {
   return nullptr;
 }
 
-std::vector<std::string> unread_options() {
+std::vector<std::string> unread_options() try {
   std::vector<std::string> unread;
   for (const GivenOption& option : given) {
     if (std::find(asked.begin(), asked.end(), option.name) == asked.end()) {
@@ -100,10 +107,12 @@ std::vector<std::string> unread_options() {
     }
   }
   return unread;
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
-std::vector<std::string> read_options() {
-  return asked;
+std::vector<std::string> read_options() try { return asked; } catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 void free_option() {

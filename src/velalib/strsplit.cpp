@@ -1,6 +1,7 @@
 // In-place field splitter. A field is a run of bytes up to the separator, or
 // a quoted run up to its closing quote; runs of separators give no empty
 // fields, and the entries past the last field read as empty strings.
+#include <loadfile/lodstring.h>
 #include <velalib/velastring.h>
 
 void strsplit(int sep, char* str, char** fields, int maxfields) {
@@ -16,8 +17,9 @@ void strsplit(int sep, char* str, char** fields, int maxfields) {
   int n = 0;
   char* p = str;
   for (; *p != '\0'; ++p) {
-    // Tabs, other controls and bytes 128-255 separate like a space.
-    if (static_cast<signed char>(*p) < 32) *p = ' ';
+    // Every blank byte (tabs, other controls, bytes 128-255) separates like
+    // a space.
+    if (is_blank_byte(*p)) *p = ' ';
 
     if (!in_field) {
       if (*p == separator) continue;

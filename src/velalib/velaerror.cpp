@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include <loadfile/buffer.h>
 #include <velalib/velastring.h>
@@ -124,7 +125,7 @@ bool is_continuation(char c) {
 constexpr int kMaxContinuation = 3;
 
 // Composes "text (detail)\n" within kLineMax characters and delivers it.
-void report(int level, int code, const char* format, va_list args) {
+void report(int level, int code, const char* format, va_list args) try {
   // A bad code is itself an error, whatever severity the caller asked for.
   if (code < 0 || code >= VELA_NMSG) vela_error(0, "%d", code);
 
@@ -156,6 +157,8 @@ void report(int level, int code, const char* format, va_list args) {
   safecat(line, shown, kLineMax);
   safecat(line, ")\n", kLineMax);
   vela_message(level, line);
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }
 
 }  // namespace

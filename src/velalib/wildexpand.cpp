@@ -8,10 +8,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
+#include <loadfile/buffer.h>
 #include <velalib/velastring.h>
+#include "owners.h"
 
 namespace {
 
@@ -30,15 +33,15 @@ bool piece_cut(const char* piece) {
 // prefixed with `dir`, sorted byte by byte.
 std::vector<std::string> list_matches(const char* dir, const char* pattern) {
   std::vector<std::string> names;
-  DIR* listing = opendir(*dir != '\0' ? dir : ".");
-  if (listing == nullptr) return names;
-  while (const dirent* entry = readdir(listing)) {
+  DirPtr listing(opendir(*dir != '\0' ? dir : "."));
+  if (!listing) return names;
+  while (const dirent* entry = readdir(listing.get())) {
     const char* name = entry->d_name;
     // A wildcard never stands for the directory itself or its parent.
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     if (patmatch(pattern, name)) names.push_back(std::string(dir) + name);
   }
-  closedir(listing);
+  listing.reset();
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
     return std::strcmp(a.c_str(), b.c_str()) < 0;
   });
@@ -47,7 +50,7 @@ std::vector<std::string> list_matches(const char* dir, const char* pattern) {
 
 }  // namespace
 
-int wild_expand(const char* argument, int limit, int* count, char** list) {
+int wild_expand(const char* argument, int limit, int* count, char** list) try {
   if (std::strpbrk(argument, "*?") == nullptr) {
     append(argument, limit, count, list);
     return 1;
@@ -72,4 +75,6 @@ int wild_expand(const char* argument, int limit, int* count, char** list) {
   }
   for (const std::string& name : names) append(name.c_str(), limit, count, list);
   return static_cast<int>(names.size());
+} catch (const std::bad_alloc&) {
+  out_of_memory();
 }

@@ -2,6 +2,7 @@
 // line it names when it refuses a file.
 
 #include <loadfile/loadfile.h>
+#include "loadsplit.h"
 
 #include <gtest/gtest.h>
 

@@ -17,6 +17,7 @@
 
 #include <loadfile/loadfile.h>
 #include <loadfile/outputfile.h>
+#include "outputstate.h"
 #include "support/process.h"
 #include "support/process_state.h"
 #include "support/scratch.h"
