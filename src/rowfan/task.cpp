@@ -8,18 +8,18 @@
 #include <cstring>
 #include <string_view>
 
-#include "check.h"
-#include "columns.h"
-#include "expand.h"
 #include <loadfile/loadfile.h>
 #include <loadfile/loadline.h>
 #include <velalib/option.h>
 #include <velalib/param.h>
+#include <velalib/task.h>
+#include <velalib/velaerror.h>
+#include "check.h"
+#include "columns.h"
+#include "expand.h"
 #include "rules.h"
 #include "tablecopy.h"
-#include <velalib/task.h>
 #include "trace.h"
-#include <velalib/velaerror.h>
 
 namespace {
 
@@ -62,11 +62,9 @@ void task(int nparam, char** param) {
   copy_layout(input.get(), output.get(), col_expansion_number);
   copy_header(input.get(), output.get());
 
-  TablePtr target(create_table());
-  TablePtr action(create_table());
-  parse_rules(rule_name, input.get(), target.get(), action.get());
+  const RuleFile rules = parse_rules(rule_name, input.get());
   // Before the run, which may yet fail.
-  if (check) report_dropped_rules(rule_file_path, input.get());
+  if (check) report_dropped_rules(rules, input.get());
 
   // Rows are written as they are produced, so the output never has to be
   // held in memory whole. Until it is closed, the writer removes what it
@@ -74,7 +72,7 @@ void task(int nparam, char** param) {
   // with it the writer goes. The trace goes the same way.
   static TraceWriterPtr trace;
   if (*trace_name != '\0') {
-    trace.reset(open_trace(trace_name, xrule_line));
+    trace.reset(open_trace(trace_name, rules.rule_line));
     if (!trace) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
   }
   static LoadWriterPtr writer;
@@ -95,8 +93,7 @@ void task(int nparam, char** param) {
       return 0;
     };
   }
-  int status = expand_rows(input.get(), target.get(), action.get(), sink,
-                           check || trace ? &record : nullptr);
+  int status = expand_rows(input.get(), rules, sink, check || trace ? &record : nullptr);
   if (status < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", failed);
   // Both files are written out before either is put in place, so that a
   // failure to write leaves neither.
@@ -113,5 +110,5 @@ void task(int nparam, char** param) {
               overlong.line, overlong.name.c_str(), overlong.count,
               overlong.count == 1 ? "line" : "lines", kLoadLineMax);
   }
-  if (check) report_run(rule_file_path, in_name, input.get(), record);
+  if (check) report_run(rules, in_name, input.get(), record);
 }
