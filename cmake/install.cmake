@@ -1,6 +1,8 @@
 # What `cmake --install` puts in place, in two components that are also the
 # two Debian packages (cmake/package.cmake):
-#   tool  the rowfan binary, its man page and the rule files of data/;
+#   tool  the rowfan binary, its man page and the rule files of data/ (in
+#         share/vela/data/: a site makes them its rule directory, see
+#         README.md);
 #   dev   the tool set's libraries, velalib and loadfile, with their public
 #         headers (include/velalib/, include/loadfile/), the set's process
 #         entry for other tools, a CMake package configuration
@@ -9,6 +11,10 @@
 # Private headers stay beside the sources and generated ones in the build
 # directory: neither is installed.
 include(CMakePackageConfigHelpers)
+
+# The package each component becomes.
+set(VELA_PACKAGE_tool rowfan)
+set(VELA_PACKAGE_dev libvela-dev)
 
 # --- tool
 install(TARGETS rowfan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
@@ -23,7 +29,9 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/doc/rowfan.1)
   add_custom_target(manpage ALL DEPENDS ${_vela_man}.gz)
   install(FILES ${_vela_man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 endif()
-install(FILES data/detectors.rules DESTINATION ${ROWFAN_RULE_DIR} COMPONENT tool)
+# Not in the rule directory itself, which lies outside the file system
+# hierarchy a package may fill; a site links it here, mounts it, or ships it.
+install(FILES data/detectors.rules DESTINATION ${CMAKE_INSTALL_DATADIR}/vela/data COMPONENT tool)
 
 # --- dev
 # The headers compile as C++17 or later.
@@ -67,4 +75,50 @@ foreach(_pc loadfile velalib)
                  @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/${_pc}.pc
           DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+endforeach()
+
+# Each package's copyright file and changelog, in its own folder under
+# share/doc, where Debian's tools look for them.
+file(READ ${CMAKE_SOURCE_DIR}/LICENSE _vela_licence)
+# The licence's terms, from its first condition on, as a copyright file's
+# licence text: every line indented, every empty line a lone dot.
+string(REGEX REPLACE "^.*\n(Redistribution and use)" "\\1" _vela_licence "${_vela_licence}")
+string(STRIP "${_vela_licence}" _vela_licence)
+string(REGEX REPLACE "\n\n" "\n.\n" _vela_licence "${_vela_licence}")
+string(REPLACE "\n" "\n " _vela_copyright_bsd " ${_vela_licence}")
+set(_vela_copyright_iraf_comment "")
+set(_vela_copyright_iraf_licences "")
+if(ROWFAN_IRAF)
+  # The IRAF code the tool is linked with, and the Fortran support library
+  # copied into the dev package: a comment on the first paragraph, then the
+  # two licences.
+  file(READ ${CMAKE_SOURCE_DIR}/cmake/copyright-iraf.in _vela_iraf)
+  string(FIND "${_vela_iraf}" "\n\n" _vela_cut)
+  string(SUBSTRING "${_vela_iraf}" 0 ${_vela_cut} _vela_copyright_iraf_comment)
+  math(EXPR _vela_cut "${_vela_cut} + 1")
+  string(SUBSTRING "${_vela_iraf}" ${_vela_cut} -1 _vela_copyright_iraf_licences)
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/cmake/copyright.in ${CMAKE_BINARY_DIR}/doc/copyright.in @ONLY)
+# No empty line where a placeholder was empty: paragraphs are separated by
+# one empty line, and the file ends with its last line.
+file(READ ${CMAKE_BINARY_DIR}/doc/copyright.in _vela_copyright)
+string(REGEX REPLACE "\n\n+" "\n\n" _vela_copyright "${_vela_copyright}")
+string(REGEX REPLACE "\n+$" "\n" _vela_copyright "${_vela_copyright}")
+file(WRITE ${CMAKE_BINARY_DIR}/doc/copyright.tmp "${_vela_copyright}")
+configure_file(${CMAKE_BINARY_DIR}/doc/copyright.tmp ${CMAKE_BINARY_DIR}/doc/copyright COPYONLY)
+
+# The changelog, compressed without a name or time stamp so that the same
+# sources give the same bytes.
+set(_vela_changelog ${CMAKE_BINARY_DIR}/doc/changelog)
+add_custom_command(OUTPUT ${_vela_changelog}.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/CHANGELOG ${_vela_changelog}
+  COMMAND gzip -9nf ${_vela_changelog}
+  DEPENDS ${CMAKE_SOURCE_DIR}/CHANGELOG
+  VERBATIM)
+add_custom_target(changelog ALL DEPENDS ${_vela_changelog}.gz)
+
+foreach(_component tool dev)
+  install(FILES ${CMAKE_BINARY_DIR}/doc/copyright ${_vela_changelog}.gz
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${VELA_PACKAGE_${_component}}
+          COMPONENT ${_component})
 endforeach()

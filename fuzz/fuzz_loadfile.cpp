@@ -14,10 +14,11 @@
 #include <string>
 #include <string_view>
 
-#include "harness.h"
 #include <loadfile/loadfile.h>
 #include <loadfile/lodstring.h>
 #include <loadfile/table.h>
+#include "harness.h"
+#include "support/plainreader.h"
 
 namespace {
 
@@ -73,100 +74,6 @@ void check_same_rows(Table* first, Table* second) {
   }
 }
 
-// The reader's rules read plainly: every line taken as a read of at most 79
-// bytes that stops after a newline, classified, then stored by name.
-class PlainReader {
- public:
-  // `lineno`: lines already read, remark lines before these bytes.
-  PlainReader(std::string_view bytes, int lineno) : bytes_(bytes), lineno_(lineno) {}
-
-  // The Table, or null with the message in `error`.
-  TablePtr read(std::string* error) {
-    TablePtr table(create_table());
-    bool done = parse(table.get());
-    if (done) return table;
-    *error = std::string(load_message[LOAD_SYNTAX_ERROR]) + " at line " + std::to_string(lineno_);
-    return nullptr;
-  }
-
- private:
-  int next() {
-    if (pos_ == bytes_.size()) return TOK_EOF;
-    size_t take = 0;
-    while (take < 79 && pos_ + take < bytes_.size()) {
-      if (bytes_[pos_ + take++] == '\n') break;
-    }
-    line_.assign(bytes_.substr(pos_, take));
-    pos_ += take;
-    ++lineno_;
-    // What a C string holds: the bytes up to the first NUL.
-    line_.resize(std::strlen(line_.c_str()));
-    if (line_.empty() || line_.back() != '\n') return TOK_BADLINE;
-    size_t first = 0;
-    while (first < line_.size() && is_blank_byte(line_[first])) ++first;
-    if (!in_comment_ && first == line_.size()) return TOK_BLANK;
-    if (!in_comment_ && line_[first] == '#') return TOK_REMARK;
-    std::string words = line_;
-    while (!words.empty() && is_blank_byte(words.back())) words.pop_back();
-    strucase(words.data());
-    if (words == "ENDROW") return TOK_ENDROW;
-    if (words == "ENDHEADER") return TOK_ENDHEADER;
-    if (words == "ENDFILE") return TOK_ENDFILE;
-    return TOK_DATA;
-  }
-
-  int put(Table* table, int section) {
-    if (in_comment_) {
-      return section == LOAD_HEADER ? cat_tab_key(table, comment, line_)
-                                    : cat_tab_cell(table, comment, row_, line_);
-    }
-    size_t equals = line_.find('=');
-    if (equals == std::string::npos) return -1;
-    std::string name = line_.substr(0, equals);
-    std::string value = line_.substr(equals + 1);
-    strclean(name.data());
-    strucase(name.data());
-    name.resize(std::strlen(name.c_str()));
-    if (name == comment) {
-      in_comment_ = true;
-    } else {
-      strclean(value.data());
-      value.resize(std::strlen(value.c_str()));
-    }
-    if (section == LOAD_HEADER) return put_tab_key(table, name, value);
-    return put_tab_cell(table, name, row_, value);
-  }
-
-  bool parse(Table* table) {
-    int token;
-    while ((token = next()) != TOK_ENDHEADER) {
-      if (token == TOK_BLANK || token == TOK_REMARK) continue;
-      if (token != TOK_DATA || put(table, LOAD_HEADER) < 0) return false;
-    }
-    in_comment_ = false;
-    while ((token = next()) != TOK_ENDFILE) {
-      if (token == TOK_BLANK || token == TOK_REMARK) continue;
-      if (token == TOK_ENDROW) {
-        in_comment_ = false;
-        ++row_;
-        continue;
-      }
-      if (token != TOK_DATA || put(table, LOAD_ROW) < 0) return false;
-    }
-    in_comment_ = false;
-    while ((token = next()) == TOK_BLANK) {
-    }
-    return token == TOK_EOF;
-  }
-
-  std::string_view bytes_;
-  size_t pos_ = 0;
-  std::string line_;
-  int lineno_ = 0;
-  int row_ = 0;
-  bool in_comment_ = false;
-};
-
 void check_same_tables(Table* got, Table* want) {
   FUZZ_CHECK(got->keynames.count == want->keynames.count, "plain: keyword count");
   for (int k = 0; k < want->keynames.count; ++k) {
@@ -193,7 +100,7 @@ TablePtr read_both(InputFile& input, std::string_view pad, int pad_lines, std::s
   TablePtr table(read_loadfile(input.fill(pad.empty() ? bytes : std::string(pad) += bytes)));
   *error = table ? std::string() : std::string(str(lod_error));
   std::string plain_error;
-  TablePtr plain = PlainReader(bytes, pad_lines).read(&plain_error);
+  TablePtr plain = vela_test::PlainReader(bytes, pad_lines).read(&plain_error);
   FUZZ_CHECK(!table == !plain, "plain: the same files read");
   if (table) {
     check_same_tables(table.get(), plain.get());

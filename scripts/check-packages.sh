@@ -1,9 +1,11 @@
 #!/bin/sh
 # The Debian packages from a build directory, tried as a user would: built
 # with cpack, installed with apt-get, the installed tool run on the shipped
-# example (with its own rule file and with one from the rule directory), its
-# man page found, another tool built against the installed libraries, and
-# both packages purged again, leaving nothing they installed behind.
+# example (with its own rule file and, through the rule directory a site
+# links to the installed rule files, with one of those), stripped, with its
+# symbols in the debug package, its man page found, another tool built
+# against the installed libraries, and both packages purged again, leaving
+# nothing they installed behind.
 #   scripts/check-packages.sh [BUILD]      (default: build; run as root)
 set -eu
 cd "$(dirname "$0")/.."
@@ -21,8 +23,9 @@ done
 
 rm -rf "$work"
 mkdir -p "$work"
-(cd "$build" && rm -f ./*.deb && cpack -G DEB >/dev/null)
+(cd "$build" && rm -f ./*.deb ./*.ddeb && cpack -G DEB >/dev/null)
 debs=$(ls "$build"/rowfan_*.deb "$build"/libvela-dev_*.deb)
+ddeb=$(ls "$build"/rowfan-dbgsym_*.ddeb)
 
 # Every path the packages hold, and those of them that are there already
 # (/usr, /usr/bin, ...): what was not there before must be gone afterwards.
@@ -44,9 +47,34 @@ dpkg-query -W $packages
 "$build/src/rowfan/rowfan" "$root/examples/frames.lod" "$work/built.lod" \
   "$root/examples/frames.rules"
 cmp "$work/installed.lod" "$work/built.lod"
-# A rule file named without a directory comes from the rule directory.
+# A rule file named without a directory comes from the rule directory, which
+# the package leaves to the site: here, for this run, a link to the rule
+# files it installs, unless the machine has a rule directory already.
+ruledir=/data/vela1/tools/data
+made=""
+unmake() {
+  for path in $made; do
+    if [ -L "$path" ]; then rm -f "$path"; else rmdir "$path"; fi
+  done
+  made=""
+}
+trap unmake EXIT
+if [ ! -e "$ruledir" ] && [ ! -L "$ruledir" ]; then
+  for dir in /data /data/vela1 /data/vela1/tools; do
+    if [ ! -d "$dir" ]; then mkdir "$dir"; made="$dir $made"; fi
+  done
+  ln -s /usr/share/vela/data "$ruledir"
+  made="$ruledir $made"
+fi
 (cd "$work" && rowfan "$root/examples/frames.lod" detectors.lod detectors.rules)
 grep -q '^DETECTOR = B$' "$work/detectors.lod"
+unmake
+
+# Stripped, and its symbols are in the debug package under its build ID.
+file -L /usr/bin/rowfan | grep -q ', stripped'
+id=$(readelf -n /usr/bin/rowfan | sed -n 's/^ *Build ID: //p')
+debug=./usr/lib/debug/.build-id/$(echo "$id" | cut -c1-2)/$(echo "$id" | cut -c3-).debug
+dpkg-deb -c "$ddeb" | grep -q " $debug\$"
 
 # man finds the page and can render it.
 [ "$(man -w rowfan)" = /usr/share/man/man1/rowfan.1.gz ]

@@ -3,5 +3,5 @@
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
-sh scripts/build.sh build
+sh scripts/build.sh build -DROWFAN_TESTS=ON
 ctest --test-dir build --output-on-failure -j"$(nproc)"

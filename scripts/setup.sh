@@ -1,10 +1,13 @@
 #!/bin/sh
 # Installs what building rowfan needs from Debian's packages, only what is
 # missing, so a second run costs a few dpkg queries.
+#   scripts/setup.sh          the tool and its tests
+#   scripts/setup.sh tool     the tool alone
 set -eu
+PACKAGES="g++ make cmake flex bison iraf-dev"
 # python3 and time: the pathological-input test makes its inputs with the one
 # and measures with the other.
-PACKAGES="g++ make cmake flex bison libgtest-dev iraf-dev python3 time"
+[ "${1:-}" = tool ] || PACKAGES="$PACKAGES libgtest-dev python3 time"
 [ "${ROWFAN_EXTRA_PACKAGES:-}" ] && PACKAGES="$PACKAGES $ROWFAN_EXTRA_PACKAGES"
 missing=""
 for p in $PACKAGES; do

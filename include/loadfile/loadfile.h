@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include <loadfile/loadwriter.h>
 #include <loadfile/table.h>
@@ -19,6 +21,36 @@ enum LoadFailure : int {
 };
 extern const char* const load_message[];
 extern LoadFailure load_failure;
+
+// Why a read failed with LOAD_SYNTAX_ERROR, for a caller that explains it.
+enum LoadReason : int {
+  LOAD_NO_REASON = 0,
+  LOAD_NO_EQUALS,          // a line is neither NAME = value nor a closing line
+  LOAD_EMPTY_FILE,         // the file holds no line at all
+  LOAD_NO_ENDHEADER,       // the file ends before its "ENDHEADER" line
+  LOAD_NO_ENDFILE,         // the file ends before its "ENDFILE" line
+  LOAD_CLOSED_IN_HEADER,   // "ENDROW" or "ENDFILE" before "ENDHEADER"
+  LOAD_ENDHEADER_IN_ROWS,  // "ENDHEADER" among the rows
+  LOAD_AFTER_ENDFILE,      // a line other than a blank one after "ENDFILE"
+  LOAD_LONG_LINE,          // more than 78 bytes before the newline
+  LOAD_NO_NEWLINE,         // the last line has no newline
+  LOAD_NUL_BYTE,           // a NUL byte before the newline
+  LOAD_READ_FAILED,        // the file could not be read to its end
+  LOAD_NEW_COLUMN,         // a column that the first row does not have
+  LOAD_ROW_AFTER_EMPTY,    // a data line for the row after an empty one
+};
+// The last failure of this thread's reads: for a syntax error its reason
+// and the line that the message in `lod_error` names; LOAD_NO_REASON and 0
+// after any other failure.
+struct LoadSyntaxError {
+  LoadReason reason;
+  int line;
+};
+#if defined(__cpp_constinit)
+extern thread_local constinit LoadSyntaxError load_syntax_error;
+#else
+extern thread_local LoadSyntaxError load_syntax_error;
+#endif
 extern const char* const comment;  // "COMMENT"
 
 enum LoadToken {
@@ -36,6 +68,22 @@ enum LoadSection { LOAD_HEADER = 1, LOAD_ROW = 2 };
 
 // Returns a new Table owned by the caller, or null with `lod_error` set.
 Table* read_loadfile(const char* path);
+
+// A column given again in one row: the Table keeps the value of `line` and
+// loses that of `earlier`. Two rows run together by a missing "ENDROW" show
+// as such repeats, one for each row that lost its end.
+struct LoadRepeat {
+  int line;     // the line that gives the column again
+  int earlier;  // the line whose value is lost
+  int row;      // the row, counted from 0
+  std::string column;
+};
+
+// read_loadfile, also noting in `repeats` every column given again in a row
+// since the row began or since its last repeat (so the rows a lost "ENDROW"
+// ran together each show once). Slower: the file is read in one piece and
+// every name looked up.
+Table* read_loadfile_noting(const char* path, std::vector<LoadRepeat>* repeats);
 
 // Files of at least this many bytes are read in two halves at once, on two
 // threads, where a row ends after the middle; the Table and every message

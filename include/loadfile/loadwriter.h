@@ -28,6 +28,14 @@ struct LoadWriter;
 LoadWriter* open_load_writer(const char* path, Table* layout);
 int put_load_row(LoadWriter* writer, const std::string_view* cells);
 int close_load_writer(LoadWriter* writer);
+// For putting the file in place together with another (place_output_files
+// in outputfile.h): finish_load_writer writes the end of the file and
+// everything buffered, so that only putting it in place is left;
+// load_writer_file is the writer's output file, still the writer's own.
+// close_load_writer then lets go of a file already in place.
+struct OutputFile;
+int finish_load_writer(LoadWriter* writer);
+OutputFile* load_writer_file(LoadWriter* writer);
 void discard_load_writer(LoadWriter* writer);
 
 // Lines written past the reader's limit of 78 bytes, where a value fits no

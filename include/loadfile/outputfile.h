@@ -13,13 +13,18 @@
 //   the output is complete (COPY);
 // - a pipe, device or other file that is not a regular file: STREAM;
 // - a name not yet taken, also the target of a dangling link: NEW;
-// - a regular file with one link whose owner and group the run can keep, in
-//   a directory where the run may rename it: RENAME;
+// - a regular file with one link whose owner, group, mode, access lists and
+//   other extended attributes the run can all give its stage, in a
+//   directory where the run may rename it: RENAME;
 // - any other regular file the user may write (another owner's, several
-//   links, an unwritable or sticky directory): COPY, which keeps its inode,
-//   owner, mode and links.
-// A link is followed only where the kernel's rule against links in sticky
-// world-writable directories would let an ordinary open follow it.
+//   links, an unwritable or sticky directory, attributes the run cannot
+//   set): COPY, which keeps its inode, owner, mode, attributes and links.
+//   The copy waits for the file's lock (an open-file-description lock), so
+//   two runs never copy into one file at once, and runs with every signal
+//   that can be held back held back.
+// A link, on the way to the directory as much as the last one, is followed
+// only where the kernel's rule against links in sticky world-writable
+// directories would let an ordinary open follow it.
 #pragma once
 
 #include <cstddef>
@@ -45,12 +50,16 @@ struct OutputFile {
   std::string temp;       // the stage's name in `dir`, while it has one
   int armed = -1;         // the signal guard's slot for `temp`
   bool holds_signals = false;
+  bool placed = false;  // put in place; closing only lets go of it
 };
 
 // Stages are unnamed files (O_TMPFILE) where the file system has them, so a
 // process killed outright leaves nothing behind; else they have a temporary
 // name beside the output. Tests turn this off to take the second way.
 extern bool output_unnamed_staging;
+// Called by a COPY with its lock taken and the signals held, just before
+// the copy; tests use it to send signals into the copy. Null otherwise.
+extern void (*output_copy_hook)();
 
 // Null when the output cannot be written there.
 OutputFile* open_output_file(const char* path);
@@ -64,6 +73,15 @@ int close_output_file(OutputFile* out);
 // Removes whatever was written and releases `out`. Safe at any moment, also
 // from an exit handler, and on null.
 void discard_output_file(OutputFile* out);
+// Puts two complete outputs in place as one (`second` may be null); each
+// is then closed with close_output_file, which only lets go of it. No
+// signal that can be held back is taken from the first placement to the
+// end of the second: one that arrives ends the process once both are in
+// place. The one whose placement can be taken back (a new name, or a rename
+// where the file system can exchange two names) goes first, and the one
+// whose cannot (a COPY) last; where both can, a failure leaves both as they
+// were. Null, or the output that could not be put in place.
+OutputFile* place_output_files(OutputFile* first, OutputFile* second);
 
 struct OutputFileDiscard {
   void operator()(OutputFile* out) const { discard_output_file(out); }
@@ -98,6 +116,9 @@ void pass_output_buffer(OutputBuffer& buf);
 // Writes what the buffer holds and waits until every byte handed on is
 // written; false once the output has failed.
 bool flush_output_buffer(OutputBuffer& buf);
+// Flushes and stops the second thread, so that only putting the output in
+// place is left; false once the output has failed.
+bool finish_output_buffer(OutputBuffer& buf);
 // Flushes and puts the complete output in place; 0, or -1 as close_output_file.
 int close_output_buffer(OutputBuffer& buf);
 // A text longer than the room left: passes the buffer on, then buffers the

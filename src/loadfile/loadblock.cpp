@@ -174,13 +174,17 @@ LoadLineKind next_load_line_filling(LoadBlock& block, char** line, int* length) 
     }
     if (newline >= 0) {
       block.start += static_cast<std::size_t>(newline) + 1;
-      if (block.nul < block.start) return LINE_BAD;  // a NUL ended the line before its newline
+      if (block.nul < block.start) {  // a NUL ended the line before its newline
+        block.bad = LOAD_NUL_BYTE;
+        return LINE_BAD;
+      }
       *line = from;
       *length = newline + 1;
       return LINE_READ;
     }
     // No newline within reach of one read: too long, or cut off at the end.
     if (avail >= kLineRead || (block.at_end && avail > 0)) {
+      block.bad = avail >= kLineRead ? LOAD_LONG_LINE : LOAD_NO_NEWLINE;
       block.start = block.end;
       return LINE_BAD;
     }

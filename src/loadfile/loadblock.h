@@ -32,6 +32,7 @@ struct LoadBlock {
   std::size_t window = 0;
   bool at_end = false;  // no more bytes will come
   bool read_failed = false;
+  LoadReason bad = LOAD_NO_REASON;  // why the last LINE_BAD was bad
   // How many more bytes may be read: the input ends there, as at the end of
   // the file, for a read of one part of it. lift_load_limit reads on.
   std::size_t left = SIZE_MAX;
@@ -131,7 +132,10 @@ inline LoadLineKind next_load_line(LoadBlock& block, char** line, int* length) {
   block.newlines &= block.newlines - 1;
   char* from = data + block.start;
   block.start = newline + 1;
-  if (block.nul < block.start) return LINE_BAD;  // a NUL ended the line before its newline
+  if (block.nul < block.start) {  // a NUL ended the line before its newline
+    block.bad = LOAD_NUL_BYTE;
+    return LINE_BAD;
+  }
   *line = from;
   *length = static_cast<int>(take);
   return LINE_READ;

@@ -18,12 +18,12 @@
 #include <string_view>
 #include <vector>
 
+#include <loadfile/loadline.h>
+#include <loadfile/lodstring.h>
 #include "loadblock.h"
 #include "loadfail.h"
-#include <loadfile/loadline.h>
 #include "loadparser.h"
 #include "loadsplit.h"
-#include <loadfile/lodstring.h>
 
 const char* const load_message[] = {
     "Cannot open loadfile",
@@ -32,11 +32,13 @@ const char* const load_message[] = {
 };
 
 LoadFailure load_failure = LOAD_CANNOT_OPEN;
+constinit thread_local LoadSyntaxError load_syntax_error = {LOAD_NO_REASON, 0};
 
 const char* const comment = "COMMENT";
 
 void fail_load(LoadFailure failure) {
   load_failure = failure;
+  load_syntax_error = {LOAD_NO_REASON, 0};
   lod_error = load_message[failure];
 }
 
@@ -104,6 +106,22 @@ int which_load_token(LoadParser* parser) {
   return token == TOK_DATA ? classify_load_line(parser) : token;
 }
 
+// Notes the cell of column `name` just stored from the current line of a
+// noting read, and a repeat when the column was given before in the same
+// stretch of the row.
+void note_load_cell(LoadParser* parser, Table* table, std::string_view name) {
+  LoadNoting& noting = *parser->noting;
+  int c = get_tab_colnum(table, name);
+  if (c < 0) return;
+  if (noting.given.size() <= static_cast<size_t>(c)) noting.given.resize(c + 1);
+  LoadNoting::Given& given = noting.given[c];
+  if (given.row == parser->row && given.stretch == noting.stretch) {
+    noting.repeats->push_back({parser->lineno, given.line, parser->row, std::string(name)});
+    ++noting.stretch;
+  }
+  given = {parser->row, noting.stretch, parser->lineno};
+}
+
 // Stores a cleaned name's value: a COMMENT value raw, newline and all, and
 // every line after it up to the closing line belongs to it; any other value
 // cleaned. `value` runs to the end of the line.
@@ -128,8 +146,9 @@ int put_load_info(LoadParser* parser, Table* table, int section) {
   if (equals == nullptr) return -1;
   int name_length = static_cast<int>(equals - line);
   int k = parser->place;
-  // Rows repeat their layout: remember this one's, within reason.
-  bool remember = section == LOAD_ROW && k <= 2 * table->ncol + 16;
+  // Rows repeat their layout: remember this one's, within reason. A noting
+  // read remembers nothing, so that every line comes here to be noted.
+  bool remember = section == LOAD_ROW && k <= 2 * table->ncol + 16 && parser->noting == nullptr;
   if (remember) {
     if (parser->places.size() <= static_cast<size_t>(k)) parser->places.resize(k + 1);
     std::memcpy(parser->places[k].raw_name, line, static_cast<size_t>(name_length));
@@ -145,6 +164,13 @@ int put_load_info(LoadParser* parser, Table* table, int section) {
     CellPlace& place = parser->places[k];
     place.column = result < 0 ? -1 : get_tab_colnum(table, name);
     place.is_comment = is_comment;
+  }
+  if (result < 0) {
+    parser->refused = get_tab_colnum(table, name) < 0 && table->nrow > 1 ? LOAD_NEW_COLUMN
+                      : parser->row > table->nrow                        ? LOAD_ROW_AFTER_EMPTY
+                                                                         : LOAD_NO_REASON;
+  } else if (parser->noting != nullptr) {
+    note_load_cell(parser, table, name);
   }
   return result;
 }
@@ -169,7 +195,9 @@ int put_known_cell(LoadParser* parser, Table* table) {
   // The row's first cell makes the row; the rest go straight to their
   // entries of the cells.
   if (parser->row >= table->nrow) {
-    return put_tab_cell_bynum(table, place.column, parser->row, value) < 0 ? -1 : 1;
+    if (put_tab_cell_bynum(table, place.column, parser->row, value) == 0) return 1;
+    if (parser->row > table->nrow) parser->refused = LOAD_ROW_AFTER_EMPTY;
+    return -1;
   }
   long long entry = tab_cell_entry(table, parser->row, place.column);
   return put_text(table->cells, static_cast<int>(entry), value) < 0 ? -1 : 1;
@@ -258,31 +286,71 @@ bool parse_load_trailer(LoadParser* parser) {
 
 namespace {
 
+enum LoadState { IN_HEADER, IN_ROWS, IN_TRAILER };
+
 // Runs the three states over the file, a large one in two halves at once
 // where it can. False on a syntax error, with `lineno` at the offending
-// line.
-bool parse_load_file(LoadParser* parser, Table* table) {
+// line and `state` the state that found it.
+bool parse_load_file(LoadParser* parser, Table* table, LoadState* state) {
+  *state = IN_HEADER;
   if (!parse_load_header(parser, table)) return false;
+  *state = IN_ROWS;
   LoadRowsEnd end = parse_load_rows(parser, table);
   if (end == LOAD_ROWS_PAUSED) {
     if (join_load_half(parser, table)) return true;
     // The second half cannot be taken as it was read: the first reads on.
     end = parse_load_rows(parser, table);
   }
-  return end == LOAD_ROWS_ENDED && parse_load_trailer(parser);
+  if (end != LOAD_ROWS_ENDED) return false;
+  *state = IN_TRAILER;
+  return parse_load_trailer(parser);
+}
+
+// Why `state` found the syntax error at the line just read.
+LoadReason failed_load_reason(const LoadParser* parser, LoadState state) {
+  switch (parser->token) {
+    case TOK_BADLINE:
+      return parser->file.read_failed ? LOAD_READ_FAILED : parser->file.bad;
+    case TOK_EOF:
+      if (parser->lineno == 0) return LOAD_EMPTY_FILE;
+      return state == IN_HEADER ? LOAD_NO_ENDHEADER : LOAD_NO_ENDFILE;
+    default:
+      break;
+  }
+  if (state == IN_TRAILER) return LOAD_AFTER_ENDFILE;
+  if (parser->token == TOK_DATA) {
+    bool equals = std::memchr(parser->line, '=', parser->length - 1) != nullptr;
+    return equals ? parser->refused : LOAD_NO_EQUALS;
+  }
+  if (state == IN_HEADER) return LOAD_CLOSED_IN_HEADER;
+  return parser->token == TOK_ENDHEADER ? LOAD_ENDHEADER_IN_ROWS : LOAD_NO_REASON;
+}
+
+Table* read_loadfile_with(const char* path, LoadNoting* noting) {
+  LoadParserPtr parser = init_load_parser(path);
+  if (!parser) return nullptr;
+  TablePtr table(create_table());
+  LoadHalf half;  // stopped and joined before the parser goes, on every way out
+  // A noting read takes every line by name, in one piece.
+  parser->noting = noting;
+  if (noting == nullptr) plan_load_halves(parser.get(), &half);
+  LoadState state;
+  if (!parse_load_file(parser.get(), table.get(), &state)) {
+    error_load_parser(parser.get());
+    load_syntax_error = {failed_load_reason(parser.get(), state), parser->lineno};
+    return nullptr;
+  }
+  return table.release();
 }
 
 }  // namespace
 
 Table* read_loadfile(const char* path) {
-  LoadParserPtr parser = init_load_parser(path);
-  if (!parser) return nullptr;
-  TablePtr table(create_table());
-  LoadHalf half;  // stopped and joined before the parser goes, on every way out
-  plan_load_halves(parser.get(), &half);
-  if (!parse_load_file(parser.get(), table.get())) {
-    error_load_parser(parser.get());
-    return nullptr;
-  }
-  return table.release();
+  return read_loadfile_with(path, nullptr);
+}
+
+Table* read_loadfile_noting(const char* path, std::vector<LoadRepeat>* repeats) {
+  LoadNoting noting;
+  noting.repeats = repeats;
+  return read_loadfile_with(path, &noting);
 }

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "loadblock.h"
 #include <loadfile/loadfile.h>
+#include "loadblock.h"
 
 // Where a data line of a row went: the line's bytes before its first `=`,
 // as written, and the column they name. Rows mostly list their columns the
@@ -24,6 +24,20 @@ struct CellPlace {
 };
 
 struct LoadHalf;
+
+// What a noting read keeps to find a column given again in a row: for each
+// column, where it was last given. A repeat starts the row's stretch anew,
+// so that rows a lost "ENDROW" ran together show one repeat each.
+struct LoadNoting {
+  std::vector<LoadRepeat>* repeats = nullptr;
+  struct Given {
+    int row = -1;
+    int stretch = 0;
+    int line = 0;
+  };
+  std::vector<Given> given;  // by column number
+  int stretch = 0;
+};
 
 // The reader's state for one read. The first six fields are the parser's:
 // `file` is the input, read in blocks, and `line` the current line where it
@@ -47,6 +61,11 @@ struct LoadParser {
   // columns are settled; for the second, where it learns that the first
   // has failed. Null for a read in one piece.
   LoadHalf* half = nullptr;
+  // Why the Table refused the current line's cell, as far as it is known.
+  LoadReason refused = LOAD_NO_REASON;
+  // A noting read: every data line of a row is taken by name and noted.
+  // Null for a plain read.
+  LoadNoting* noting = nullptr;
 };
 
 void free_load_parser(LoadParser* parser);

@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "loadfail.h"
 #include <loadfile/loadfile.h>
 #include <loadfile/loadline.h>
 #include <loadfile/outputfile.h>
+#include "loadfail.h"
 
 namespace {
 
@@ -51,6 +51,7 @@ struct LoadWriter {
 
   long lineno = 0;  // lines written so far
   LoadOverlong overlong;
+  bool finished = false;  // ENDFILE written and everything flushed
 };
 
 namespace {
@@ -250,11 +251,27 @@ int put_load_row(LoadWriter* writer, const std::string_view* cells) {
   return 0;
 }
 
+int finish_load_writer(LoadWriter* writer) {
+  if (!writer->finished) {
+    writer->finished = true;
+    emit(writer, "ENDFILE\n");
+  }
+  if (!finish_output_buffer(writer->out)) {
+    fail_load(LOAD_CANNOT_WRITE);
+    return -1;
+  }
+  return 0;
+}
+
+OutputFile* load_writer_file(LoadWriter* writer) {
+  return writer->out.output.get();
+}
+
 // Finishes the file and puts it in place. The writer is released whatever
 // the result; on failure nothing written is left behind.
 int close_load_writer(LoadWriter* writer) {
   LoadWriterPtr owned(writer);
-  emit(writer, "ENDFILE\n");
+  if (finish_load_writer(writer) < 0) return -1;
   if (close_output_buffer(writer->out) < 0) {
     fail_load(LOAD_CANNOT_WRITE);
     return -1;

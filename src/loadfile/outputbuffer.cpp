@@ -133,10 +133,14 @@ bool flush_output_buffer(OutputBuffer& buf) {
   return !buf.failed;
 }
 
-int close_output_buffer(OutputBuffer& buf) {
+bool finish_output_buffer(OutputBuffer& buf) {
   bool flushed = flush_output_buffer(buf);
   buf.flusher.reset();  // no write may run while the output is put in place
-  if (!flushed) return -1;
+  return flushed;
+}
+
+int close_output_buffer(OutputBuffer& buf) {
+  if (!finish_output_buffer(buf)) return -1;
   return close_output_file(buf.output.release()) == 0 ? 0 : -1;
 }
 

@@ -2,11 +2,13 @@
 // putting the finished output in place.
 //
 // The promise: a run leaves either the complete new output or everything as
-// it was, and never destroys what the user did not ask it to replace. So the
-// output is written into a stage first wherever it replaces or creates a
-// file, and the step that puts it in place runs with the signals held back,
-// whole. Only a COPY's copy can fail half way (no room was reserved on the
-// file system, or the disk failed); it is then reported.
+// it was, and never destroys what the user did not ask it to replace, nor
+// lets anyone reach what they could not. So the output is written into a
+// stage first wherever it replaces or creates a file, and the step that
+// puts it in place runs with the signals held back, whole. Only a COPY's
+// copy can fail half way (no room was reserved on the file system, or the
+// disk failed); it is then reported. Nothing is forced to disk: a crash of
+// the system may lose what it had not yet written.
 
 #include <loadfile/outputfile.h>
 
@@ -18,12 +20,16 @@
 #include <climits>
 #include <cstdio>
 #include <string_view>
+#include <tuple>
+#include <utility>
 
+#include "outputaccess.h"
 #include "outputguard.h"
 #include "outputplace.h"
 #include "outputstage.h"
 
 bool output_unnamed_staging = true;
+void (*output_copy_hook)() = nullptr;
 
 namespace {
 
@@ -114,18 +120,6 @@ bool open_descriptor(OutputFile* out, int fd) {
   return out->fd >= 0;
 }
 
-// Gives the stage the owner, group and mode of the file it replaces; false
-// when the run may not.
-bool give_identity(int stage, const struct stat& old) {
-  struct stat st {};
-  if (fstat(stage, &st) != 0) return false;
-  if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) &&
-      fchown(stage, old.st_uid, old.st_gid) != 0)
-    return false;
-  // Set-user and set-group bits are not handed on to new content.
-  return fchmod(stage, old.st_mode & 07777 & ~(S_ISUID | S_ISGID)) == 0;
-}
-
 // In a sticky directory only the file's owner, the directory's owner or
 // the superuser may rename over a file.
 bool sticky_refuses(const struct stat& dir, const struct stat& file) {
@@ -143,7 +137,7 @@ bool open_existing(OutputFile* out, const OutputPlace& place) {
     return false;
   if (st.st_nlink == 1 && !sticky_refuses(place.dir_st, st)) {
     out->fd = stage_beside(out, 0600);
-    if (out->fd >= 0 && give_identity(out->fd, st)) {
+    if (out->fd >= 0 && give_access(out->fd, out->target, st)) {
       out->route = OUTPUT_RENAME;
       return true;
     }
@@ -176,13 +170,41 @@ bool rename_stage(OutputFile* out) {
   return true;
 }
 
+// Waits for the lock of a COPY's file, so that no two runs copy into one
+// file at once: the later one copies only when the earlier is done, and the
+// file ends as one complete output. An open-file-description lock, which
+// the file's other users' whole-file locks (flock) do not meet. Taken while
+// signals still reach the run, so a run left waiting can be stopped; a file
+// system without locks is copied into all the same.
+void lock_target(int target) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;  // the whole file, however long it grows
+  while (fcntl(target, F_OFD_SETLKW, &lock) != 0 && errno == EINTR) {
+  }
+}
+
+void unlock_target(int target) {
+  struct flock lock {};
+  lock.l_type = F_UNLCK;
+  lock.l_whence = SEEK_SET;
+  fcntl(target, F_OFD_SETLK, &lock);
+}
+
+// Copies the complete output into a COPY's file. Runs with every signal
+// held back that can be, and the file locked.
+bool copy_in(OutputFile* out) {
+  if (output_copy_hook != nullptr) output_copy_hook();
+  return copy_stage(out->fd, out->target, !out->borrowed);
+}
+
 // The output is complete: put it in place. Runs with the signals held.
 bool put_in_place(OutputFile* out) {
   switch (out->route) {
     case OUTPUT_STREAM:
       return true;
     case OUTPUT_COPY:
-      return copy_stage(out->fd, out->target, !out->borrowed);
+      return copy_in(out);
     case OUTPUT_NEW:
       if (out->temp.empty() && link_stage(out->fd, out->dir, out->name.c_str())) return true;
       // The name was taken meanwhile: replaced, as a rename replaces.
@@ -195,7 +217,93 @@ bool put_in_place(OutputFile* out) {
   // The directory refused the rename after all: the file is written into.
   if (out->route != OUTPUT_RENAME) return false;
   unname_stage(out);
-  return copy_stage(out->fd, out->target, true);
+  lock_target(out->target);
+  bool copied = copy_stage(out->fd, out->target, true);
+  unlock_target(out->target);
+  return copied;
+}
+
+// How a placement is taken back.
+enum class Undo {
+  none,
+  unlink,    // the output took a name not taken before: the name goes
+  exchange,  // the output and the file it replaced swapped names (`temp`)
+};
+
+bool undoable_route(const OutputFile* out) {
+  return out->route == OUTPUT_NEW || out->route == OUTPUT_RENAME;
+}
+
+// Puts `out`, a NEW or RENAME, in place so that it can be taken back:
+// a new name by linking, a file replaced by exchanging names with it, so
+// that the replaced file stays under the stage's temporary name until the
+// placement is kept. Undo::none when it failed (`unsupported` when only the
+// exchange was refused, by a file system that lacks it: the output can
+// then only be put in place for good).
+Undo place_undoably(OutputFile* out, bool& unsupported) {
+  unsupported = false;
+  if (out->route == OUTPUT_NEW) {
+    const char* name = out->name.c_str();
+    bool linked = out->temp.empty() ? link_stage(out->fd, out->dir, name)
+                                    : linkat(out->dir, out->temp.c_str(), out->dir, name, 0) == 0;
+    if (linked) {
+      unname_stage(out);
+      return Undo::unlink;
+    }
+    if (errno != EEXIST) return Undo::none;
+    // The name was taken meanwhile: replaced, as a rename replaces.
+  }
+  if (out->temp.empty() && !name_stage(out)) return Undo::none;
+  if (renameat2(out->dir, out->temp.c_str(), out->dir, out->name.c_str(), RENAME_EXCHANGE) == 0)
+    return Undo::exchange;
+  unsupported = errno == EINVAL || errno == ENOSYS;
+  return Undo::none;
+}
+
+void take_back(OutputFile* out, Undo undo) {
+  if (undo == Undo::unlink) unlinkat(out->dir, out->name.c_str(), 0);
+  if (undo == Undo::exchange)
+    renameat2(out->dir, out->temp.c_str(), out->dir, out->name.c_str(), RENAME_EXCHANGE);
+  // The stage, under its temporary name again, goes when `out` is discarded.
+}
+
+void keep(OutputFile* out, Undo undo) {
+  // The replaced file, now under the temporary name, goes.
+  if (undo == Undo::exchange) unname_stage(out);
+}
+
+// Both outputs complete: puts them in place as one. Runs with the signals
+// held.
+OutputFile* place_as_one(OutputFile* a, OutputFile* b) {
+  if (!undoable_route(a) && undoable_route(b)) std::swap(a, b);
+  bool unsupported = false;
+  Undo undo = undoable_route(a) ? place_undoably(a, unsupported) : Undo::none;
+  if (undo == Undo::none && undoable_route(a) && !unsupported) return a;
+  if (undo == Undo::none) {
+    // `a` can only be put in place for good: `b` first, if it can be
+    // taken back.
+    if (undoable_route(b)) {
+      undo = place_undoably(b, unsupported);
+      if (undo == Undo::none && !unsupported) return b;
+      if (undo != Undo::none) {
+        if (!put_in_place(a)) {
+          take_back(b, undo);
+          return a;
+        }
+        keep(b, undo);
+        return nullptr;
+      }
+    }
+    // Neither can be taken back.
+    if (!put_in_place(a)) return a;
+    return put_in_place(b) ? nullptr : b;
+  }
+  if (!put_in_place(b)) {
+    take_back(a, undo);
+    return b;
+  }
+  keep(a, undo);
+  return nullptr;
 }
 
 }  // namespace
@@ -234,14 +342,46 @@ bool write_output(OutputFile* out, const char* bytes, size_t size) {
   return true;
 }
 
+OutputFile* place_output_files(OutputFile* first, OutputFile* second) {
+  if (first == nullptr || first->placed) std::swap(first, second);
+  if (second != nullptr && second->placed) second = nullptr;
+  if (first == nullptr) return nullptr;
+  // The locks in one order, the files' own, so that two runs that copy
+  // into the same two files never wait for each other.
+  OutputFile* copies[2] = {first->route == OUTPUT_COPY ? first : nullptr,
+                           second != nullptr && second->route == OUTPUT_COPY ? second : nullptr};
+  auto identity = [](const OutputFile* out) {
+    struct stat st {};
+    fstat(out->target, &st);
+    return std::make_tuple(st.st_dev, st.st_ino);
+  };
+  if (copies[0] != nullptr && copies[1] != nullptr && identity(copies[1]) < identity(copies[0]))
+    std::swap(copies[0], copies[1]);
+  for (OutputFile* out : copies) {
+    if (out != nullptr) lock_target(out->target);
+  }
+  OutputFile* failed = nullptr;
+  {
+    SignalsHeld held(HeldSignals::all);
+    if (second == nullptr) {
+      failed = put_in_place(first) ? nullptr : first;
+    } else {
+      failed = place_as_one(first, second);
+    }
+    for (OutputFile* out : copies) {
+      if (out != nullptr) unlock_target(out->target);
+    }
+  }
+  if (failed == nullptr) {
+    first->placed = true;
+    if (second != nullptr) second->placed = true;
+  }
+  return failed;
+}
+
 int close_output_file(OutputFile* out) {
   OutputFilePtr owned(out);
-  bool placed;
-  {
-    SignalsHeld held;
-    placed = put_in_place(out);
-  }
-  if (!placed) return -1;
+  if (!out->placed && place_output_files(out, nullptr) != nullptr) return -1;
   if (out->route == OUTPUT_STREAM && !out->borrowed) {
     int fd = out->fd;
     out->fd = -1;

@@ -5,15 +5,23 @@
 // armed names, then the signal's earlier action is put back and the signal
 // raised again, so the process ends as it would have (a shell sees 143 for
 // SIGTERM, 141 for SIGPIPE) or the earlier handler (a sanitizer's, say) runs.
+//
+// The state is process-wide because a signal handler can reach nothing
+// else: the armed names, read by the handler through atomics, and the saved
+// actions, the count of holders and which handlers are installed, changed
+// only under `guard_lock` by whichever thread opens or closes an output.
 
 #include "outputguard.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -36,12 +44,16 @@ constexpr int kMaxSignal = 65;
 constexpr int kSlots = 8;
 constexpr int kNameMax = 256;
 
+constexpr int kFree = -1;     // a slot no name holds
+constexpr int kFilling = -2;  // taken, its name being written
+
 struct ArmedName {
-  std::atomic<int> dir{-1};  // -1: the slot is free
+  std::atomic<int> dir{kFree};  // the directory of `name` once it is armed
   char name[kNameMax];
 };
 
 ArmedName armed[kSlots];
+std::mutex guard_lock;  // over the three below
 struct sigaction saved_actions[kMaxSignal];
 bool installed[kMaxSignal];
 int holders = 0;
@@ -76,7 +88,7 @@ extern "C" void remove_armed_and_end(int signal, siginfo_t* info, void*) {
   int saved_errno = errno;
   for (ArmedName& slot : armed) {
     int dir = slot.dir.load();
-    if (dir != -1) unlinkat(dir, slot.name, 0);
+    if (dir >= 0) unlinkat(dir, slot.name, 0);
   }
   sigaction(signal, &saved_actions[signal], nullptr);
   // A fault raised by an instruction comes again when the instruction runs
@@ -113,19 +125,23 @@ void restore_handlers() {
 
 void hold_output_signals() {
   SignalsHeld held;
+  std::lock_guard<std::mutex> guard(guard_lock);
   if (holders++ == 0) install_handlers();
 }
 
 void release_output_signals() {
   SignalsHeld held;
+  std::lock_guard<std::mutex> guard(guard_lock);
   if (holders > 0 && --holders == 0) restore_handlers();
 }
 
 int arm_output_name(int dir, const char* name) {
   size_t length = std::strlen(name);
-  if (length >= static_cast<size_t>(kNameMax)) return -1;
+  if (length >= static_cast<size_t>(kNameMax) || dir < 0) return -1;
   for (int i = 0; i < kSlots; ++i) {
-    if (armed[i].dir.load() != -1) continue;
+    // Taken first, so no other thread writes the same slot's name.
+    int expected = kFree;
+    if (!armed[i].dir.compare_exchange_strong(expected, kFilling)) continue;
     std::memcpy(armed[i].name, name, length + 1);
     armed[i].dir.store(dir);
     return i;
@@ -134,14 +150,14 @@ int arm_output_name(int dir, const char* name) {
 }
 
 void disarm_output_name(int slot) {
-  if (slot >= 0 && slot < kSlots) armed[slot].dir.store(-1);
+  if (slot >= 0 && slot < kSlots) armed[slot].dir.store(kFree);
 }
 
-SignalsHeld::SignalsHeld() {
-  sigset_t set = guarded_set(false);
-  sigprocmask(SIG_BLOCK, &set, &saved_);
+SignalsHeld::SignalsHeld(HeldSignals which) {
+  sigset_t set = guarded_set(which == HeldSignals::all);
+  pthread_sigmask(SIG_BLOCK, &set, &saved_);
 }
 
 SignalsHeld::~SignalsHeld() {
-  sigprocmask(SIG_SETMASK, &saved_, nullptr);
+  pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
 }

@@ -4,6 +4,9 @@
 // the same signal, as it would have without us. A signal the process was
 // left to ignore stays ignored. A file-size limit does not end the process:
 // the write that passes it fails instead, and the writer reports that.
+//
+// Every call may come from any thread; the guard's state is kept under its
+// own lock, and the masks are those of the calling thread (pthread_sigmask).
 #pragma once
 
 #include <signal.h>
@@ -20,12 +23,23 @@ void release_output_signals();
 int arm_output_name(int dir, const char* name);
 void disarm_output_name(int slot);
 
-// Holds the guarded signals back for its lifetime, so a step runs whole:
-// one that arrives meanwhile takes effect when the step is over. Faults
-// raised by the code itself (SIGSEGV and the like) are never held back.
+// What SignalsHeld holds back.
+enum class HeldSignals {
+  // Every guarded signal but the faults (SIGSEGV and the like), which the
+  // code itself may raise: holding those back would not stop them.
+  caught,
+  // Every signal that can be blocked and whose default ends the process,
+  // the faults too, for a step that must not be cut short by any signal
+  // another process sends. A fault the step itself raised still ends the
+  // process: the kernel does not let it wait.
+  all,
+};
+
+// Holds signals back on the calling thread for its lifetime, so a step runs
+// whole: one that arrives meanwhile takes effect when the step is over.
 class SignalsHeld {
  public:
-  SignalsHeld();
+  explicit SignalsHeld(HeldSignals which = HeldSignals::caught);
   ~SignalsHeld();
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;

@@ -6,7 +6,8 @@
 // behind it. Links are followed one at a time, each from the directory it
 // lies in, and only where the kernel's rule against links planted in sticky
 // world-writable directories would let an ordinary open follow it, whether
-// or not the machine has that rule turned on.
+// or not the machine has that rule turned on: a link that stands for a
+// directory on the way as much as the last one.
 
 #include "outputplace.h"
 
@@ -18,6 +19,9 @@
 #include <charconv>
 #include <climits>
 #include <string_view>
+#include <utility>
+
+#include "outputstage.h"
 
 namespace {
 
@@ -74,53 +78,91 @@ std::string read_link(int dir, const std::string& name) {
   return target;
 }
 
+// Where the walk of a name is: the directory reached so far, owned, and
+// what is known of it.
+struct WalkDir {
+  FdOwner fd;
+  struct stat st {};
+};
+
+// Enters the directory `name` from `dir`; false when it is none. A link is
+// never entered here: the caller follows it by its text.
+bool enter(WalkDir& dir, const char* name) {
+  FdOwner next(openat(dir.fd.get(), name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!next || fstat(next.get(), &dir.st) != 0) return false;
+  dir.fd = std::move(next);
+  return true;
+}
+
 }  // namespace
 
 bool find_output_place(const char* path, OutputPlace& place) {
-  std::string name = path;
-  int base = AT_FDCWD;  // where a relative name starts: the last link's directory
-  for (int hop = 0; hop <= kMaxLinks; ++hop) {
+  std::string name = path;  // what is left to follow
+  FdOwner base;             // where a relative `name` starts: a link's directory, or else "."
+  int links = 0;
+  for (;;) {
     place.descriptor = descriptor_named(name);
-    if (place.descriptor >= 0) break;
-    if (name.empty() || name.back() == '/') break;
-    size_t slash = name.rfind('/');
-    std::string dir_name = slash == std::string::npos ? "."
-                           : slash == 0               ? "/"
-                                                      : name.substr(0, slash);
-    int dir = openat(base, dir_name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (base != AT_FDCWD) close(base);
-    base = AT_FDCWD;
-    if (dir < 0) break;
-    place.dir = dir;
-    place.name = name.substr(slash == std::string::npos ? 0 : slash + 1);
-    if (fstat(dir, &place.dir_st) != 0) break;
+    if (place.descriptor >= 0) return true;
+    if (name.empty() || name.back() == '/') return false;
+    // The directory part is walked one directory at a time, so that every
+    // link on the way, not only the last, meets the rule for following it.
+    WalkDir dir;
+    size_t at = 0;
+    if (name.front() == '/') {
+      dir.fd.reset(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+      at = 1;
+    } else {
+      dir.fd.reset(openat(base ? base.get() : AT_FDCWD, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (!dir.fd || fstat(dir.fd.get(), &dir.st) != 0) return false;
+    const size_t last_slash = name.rfind('/');
+    bool relinked = false;
+    while (last_slash != std::string::npos && at <= last_slash) {
+      size_t end = name.find('/', at);
+      std::string part = name.substr(at, end - at);
+      at = end + 1;
+      if (part.empty() || part == ".") continue;
+      struct stat st {};
+      if (part != ".." && fstatat(dir.fd.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+      if (part == ".." || !S_ISLNK(st.st_mode)) {
+        if (!enter(dir, part.c_str())) return false;
+        continue;
+      }
+      if (!may_follow(dir.st, st) || ++links > kMaxLinks) return false;
+      std::string target = read_link(dir.fd.get(), part);
+      if (target.empty()) return false;
+      name = target + "/" + name.substr(at);
+      base = std::move(dir.fd);
+      relinked = true;
+      break;
+    }
+    if (relinked) continue;
+
+    place.name = name.substr(last_slash == std::string::npos ? 0 : last_slash + 1);
+    place.dir_st = dir.st;
     struct stat st {};
-    if (fstatat(dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT) break;
+    if (fstatat(dir.fd.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) return false;
       place.exists = false;  // a new file, or the target of a dangling link
+      place.dir = dir.fd.release();
       return true;
     }
     if (!S_ISLNK(st.st_mode)) {
       place.exists = true;
       place.st = st;
+      place.dir = dir.fd.release();
       return true;
     }
-    if (!may_follow(place.dir_st, st)) break;
-    if (on_proc(dir)) {
+    if (!may_follow(dir.st, st) || ++links > kMaxLinks) return false;
+    if (on_proc(dir.fd.get())) {
       // A descriptor's own link: the process's descriptor is written
       // through; any other process's is not ours to follow.
       int fd = -1;
-      if (is_own_fd_dir(place.dir_st) && parse_number(place.name, fd)) place.descriptor = fd;
-      break;
+      if (is_own_fd_dir(dir.st) && parse_number(place.name, fd)) place.descriptor = fd;
+      return place.descriptor >= 0;
     }
-    name = read_link(dir, place.name);
-    base = dir;
-    place.dir = -1;
+    name = read_link(dir.fd.get(), place.name);
+    base = std::move(dir.fd);
   }
-  if (base != AT_FDCWD) close(base);
-  if (place.dir >= 0) {
-    close(place.dir);
-    place.dir = -1;
-  }
-  return place.descriptor >= 0;
 }

@@ -4,9 +4,35 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <string>
 #include <string_view>
+#include <utility>
+
+// Owns one file descriptor, closed when the owner goes; -1 holds none.
+class FdOwner {
+ public:
+  FdOwner() = default;
+  explicit FdOwner(int fd) : fd_(fd) {}
+  FdOwner(FdOwner&& other) noexcept : fd_(other.release()) {}
+  FdOwner& operator=(FdOwner&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  ~FdOwner() { reset(); }
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
 
 // An unnamed file in the directory `dir` (O_TMPFILE), so nothing is left in
 // the directory if the process dies before the output is complete. -1 with

@@ -6,9 +6,12 @@
 #include "check.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include <velalib/option.h>
 #include <velalib/velaerror.h>
 #include "columns.h"
 
@@ -48,23 +51,113 @@ int edit_distance(std::string_view a, std::string_view b) {
   return previous[n];
 }
 
-}  // namespace
-
-const char* nearest_column(Table* table, std::string_view name) {
+// The index of the name nearest `name` among `count` names that `name_at`
+// gives, when it is near for a name of that length; -1 otherwise.
+template <typename NameAt>
+int nearest_name(std::string_view name, int count, NameAt name_at) {
   // Near: about one edit in four characters of the name, so FILTR finds
   // FILTER while a short name is not matched to any other short name.
   const int most = (static_cast<int>(name.size()) + 1) / 4;
-  const char* nearest = nullptr;
+  int nearest = -1;
   int best = most + 1;
-  for (int c = 0; c < table->ncol; c++) {
-    const char* column = get_tab_colname(table, c);
-    int d = edit_distance(name, column);
+  for (int i = 0; i < count; i++) {
+    int d = edit_distance(name, name_at(i));
     if (d > 0 && d < best) {
       best = d;
-      nearest = column;
+      nearest = i;
     }
   }
   return nearest;
+}
+
+// What the findings that explain an error say; written after its report.
+std::vector<std::string> explanation;
+
+void write_explanation() {
+  for (std::string& line : explanation) finding(std::move(line));
+}
+
+// Why the load file reader refused a file, as a finding says it.
+const char* load_reason_text(LoadReason reason) {
+  switch (reason) {
+    case LOAD_NO_EQUALS:
+      return "line is neither NAME = value nor ENDHEADER, ENDROW or ENDFILE";
+    case LOAD_EMPTY_FILE:
+      return "file is empty";
+    case LOAD_NO_ENDHEADER:
+      return "file ends before ENDHEADER";
+    case LOAD_NO_ENDFILE:
+      return "file ends before ENDFILE";
+    case LOAD_CLOSED_IN_HEADER:
+      return "ENDROW or ENDFILE before ENDHEADER";
+    case LOAD_ENDHEADER_IN_ROWS:
+      return "ENDHEADER among the rows";
+    case LOAD_AFTER_ENDFILE:
+      return "only blank lines may follow ENDFILE";
+    case LOAD_LONG_LINE:
+      return "line longer than 78 bytes";
+    case LOAD_NO_NEWLINE:
+      return "last line has no newline";
+    case LOAD_NUL_BYTE:
+      return "line holds a NUL byte";
+    case LOAD_READ_FAILED:
+      return "file could not be read to its end";
+    case LOAD_NEW_COLUMN:
+      return "column not in the first row, where every column must appear";
+    case LOAD_ROW_AFTER_EMPTY:
+      return "data line after an empty row";
+    case LOAD_NO_REASON:
+      break;
+  }
+  return "line could not be stored";
+}
+
+std::string repeat_text(std::string_view load_file, const LoadRepeat& repeat) {
+  return located(load_file, repeat.line) + "column " + repeat.column + " given again in row " +
+         std::to_string(repeat.row + 1) + ": its value from line " +
+         std::to_string(repeat.earlier) + " is lost (an ENDROW missing?)";
+}
+
+}  // namespace
+
+const char* nearest_column(Table* table, std::string_view name) {
+  int c = nearest_name(name, table->ncol, [&](int i) { return get_tab_colname(table, i); });
+  return c < 0 ? nullptr : get_tab_colname(table, c);
+}
+
+void explain_next_error(std::vector<std::string> lines) {
+  static const bool registered = std::atexit(write_explanation) == 0;
+  (void)registered;
+  explanation = std::move(lines);
+}
+
+void report_unread_options(std::string_view tool) {
+  const std::vector<std::string> known = read_options();
+  for (const std::string& item : unread_options()) {
+    std::string_view name = item;
+    if (size_t equals = name.find('='); equals != std::string_view::npos) {
+      name = name.substr(0, equals);
+    } else {
+      name.remove_suffix(1);  // the + or - of name+ or name-
+    }
+    std::string line = "option " + item + " is not used by " + std::string(tool);
+    int near = nearest_name(name, static_cast<int>(known.size()),
+                            [&](int i) { return std::string_view(known[i]); });
+    if (near >= 0) line += " (did you mean " + known[near] + "?)";
+    finding(line);
+  }
+}
+
+void explain_load_error(std::string_view load_file, const std::vector<LoadRepeat>& repeats) {
+  std::vector<std::string> lines;
+  lines.push_back(located(load_file, load_syntax_error.line) +
+                  load_reason_text(load_syntax_error.reason));
+  for (const LoadRepeat& repeat : repeats) lines.push_back(repeat_text(load_file, repeat));
+  explain_next_error(std::move(lines));
+}
+
+void report_load_repeats(std::string_view load_file, const std::vector<LoadRepeat>& repeats) {
+  for (const LoadRepeat& repeat : repeats) finding(repeat_text(load_file, repeat));
 }
 
 void report_dropped_rules(const RuleFile& rules, Table* input) {
@@ -108,7 +201,7 @@ void report_run(const RuleFile& rules, std::string_view input_file, Table* input
             counted(held, "row") + " had a value)");
   }
 
-  finding(rules.path + ": " + counted(nrow, "input row") + ", " +
+  finding(std::string(input_file) + ", " + rules.path + ": " + counted(nrow, "input row") + ", " +
           counted(record.rows, "output row") + ", " + std::to_string(matched) + " of " +
           counted(nrule, "rule") + " matched, " +
           counted(static_cast<long long>(rules.dropped.size()), "rule") + " dropped");

@@ -124,50 +124,33 @@ void build_choices(RuleSet& set, Table* input, Table* action) {
 // grows with the distinct pairs rather than with the tests, since most rules
 // may share a pair.
 struct TestCount {
-  size_t hash = 0;
-  CellValue test{kNoRule, {}};
-  int count = 0;  // 0: the slot is free
+  std::size_t hash = 0;
+  CellValue test{kNoRule, {}};  // no column: the slot is free
+  int count = 0;
+
+  bool is_free() const { return test.column == kNoRule; }
 };
 
-struct TestCounts {
-  std::vector<TestCount> slots;
-  size_t used = 0;
-};
-
-size_t test_hash(const CellValue& test) {
-  return value_hash(test.value) ^ static_cast<size_t>(test.column) * 0x9e3779b97f4a7c15u;
-}
-
-TestCount* probe(TestCounts& counts, size_t hash, const CellValue& test) {
-  size_t mask = counts.slots.size() - 1;
-  for (size_t k = hash & mask;; k = (k + 1) & mask) {
-    TestCount& slot = counts.slots[k];
-    if (slot.count == 0) return &slot;
-    if (slot.hash == hash && slot.test.column == test.column && slot.test.value == test.value) {
-      return &slot;
-    }
-  }
-}
+// Rule sets mostly test a few dozen pairs or more.
+constexpr std::size_t kTestSlotsFirst = 64;
+using TestCounts = OpenHash<TestCount, kHashTwoThirdsFull, kTestSlotsFirst>;
 
 // The count of `test`'s column and value; a pair not seen before starts at
 // 0 and is counted by the caller.
 TestCount& count_of(TestCounts& counts, const CellValue& test) {
-  const size_t hash = test_hash(test);
-  if (!counts.slots.empty()) {
-    TestCount* slot = probe(counts, hash, test);
-    if (slot->count != 0) return *slot;
+  const std::size_t hash = hash_text(test.value) ^ static_cast<std::size_t>(test.column) * kHashMul;
+  bool added = false;
+  TestCount& slot = counts.claim(
+      hash,
+      [&](const TestCount& s) {
+        return s.test.column == test.column && s.test.value == test.value;
+      },
+      &added);
+  if (added) {
+    slot.test = test;
+    slot.count = 0;
   }
-  if ((counts.used + 1) * 3 > counts.slots.size() * 2) {  // at most two thirds full
-    std::vector<TestCount> old = std::move(counts.slots);
-    counts.slots.assign(std::max<size_t>(64, old.size() * 2), TestCount());
-    for (const TestCount& slot : old) {
-      if (slot.count != 0) *probe(counts, slot.hash, slot.test) = slot;
-    }
-  }
-  TestCount* slot = probe(counts, hash, test);
-  *slot = TestCount{hash, test, 0};
-  ++counts.used;
-  return *slot;
+  return slot;
 }
 
 // The test each live rule is filed under, by rule: the one that narrows it

@@ -5,14 +5,19 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include <loadfile/loadfile.h>
 #include <loadfile/loadline.h>
+#include <loadfile/loadwriter.h>
+#include <loadfile/outputfile.h>
 #include <velalib/option.h>
 #include <velalib/param.h>
 #include <velalib/task.h>
+#include <velalib/usage.h>
 #include <velalib/velaerror.h>
 #include "check.h"
 #include "columns.h"
@@ -23,6 +28,38 @@
 
 namespace {
 
+const char* const rowfan_options[] = {
+    "v+          print the installation-date line",
+    "check+      also report what the rules did, as FILE:LINE: text lines",
+    "trace=FILE  also write FILE: each output row's input row and rule lines",
+    "help+       print this text (with no file name)",
+    nullptr,
+};
+constexpr ToolUsage rowfan_usage = {"rowfan", "IN.lod OUT.lod RULES [v+] [check+] [trace=FILE]",
+                                    rowfan_options, ROWFAN_VERSION};
+
+// check+ (check=yes) or check- (check=no); any other value asks for what
+// cannot be done, and is warned of.
+bool check_option() {
+  const char* value = get_option("check");
+  if (std::strcmp(value, "yes") == 0) return true;
+  if (std::strcmp(value, "no") != 0) {
+    vela_warn(VELA_OPTION_UNPARSED, "%s", get_option_item("check"));
+  }
+  return false;
+}
+
+// The trace file's name, empty for none. trace=FILE names it; trace- asks
+// for none, and trace+ names no file and is warned of.
+const char* trace_option() {
+  const char* value = get_option("trace");
+  const char* item = get_option_item("trace");
+  std::string_view typed = item;
+  if (typed.find('=') != std::string_view::npos) return value;
+  if (typed.ends_with('+')) vela_warn(VELA_OPTION_UNPARSED, "%s", item);
+  return "";
+}
+
 // Whether two names are one file: the same text, or an existing file by two
 // names. A trace written over the output would replace it.
 bool same_file(const char* a, const char* b) {
@@ -31,30 +68,67 @@ bool same_file(const char* a, const char* b) {
   return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// The files the run writes, until they are in place.
+struct RunOutputs {
+  TraceWriterPtr trace;
+  LoadWriterPtr writer;
+};
+
+// An error report ends the process with exit, which runs no destructor of a
+// local: the outputs of the run under way are discarded by an exit handler
+// instead, which finds them here. A signal handler or exit handler can
+// reach nothing but a global.
+RunOutputs* outputs_to_discard = nullptr;
+
+void discard_run_outputs() {
+  if (outputs_to_discard == nullptr) return;
+  outputs_to_discard->writer.reset();
+  outputs_to_discard->trace.reset();
+  outputs_to_discard = nullptr;
+}
+
+// Until disarmed, whatever `outputs` holds is discarded when the process
+// exits.
+void arm_output_discard(RunOutputs* outputs) {
+  static const bool registered = std::atexit(discard_run_outputs) == 0;
+  if (registered) outputs_to_discard = outputs;
+}
+
+void disarm_output_discard() {
+  outputs_to_discard = nullptr;
+}
+
 }  // namespace
 
 void task(int nparam, char** param) {
+  if (vela_help(rowfan_usage, nparam)) return;
   if (nparam != 4) {
     // Names that did not fit in the argument vector still count.
-    vela_error(VELA_WRONG_ARG_COUNT, "%d", ngiven > nparam - 1 ? ngiven : nparam - 1);
+    vela_wrong_call(rowfan_usage, ngiven > nparam - 1 ? ngiven : nparam - 1);
   }
   const char* in_name = param[1];
   const char* out_name = param[2];
   const char* rule_name = param[3];
   def_option("check=no,trace=");
-  const bool check = std::strcmp(get_option("check"), "yes") == 0;
-  const char* trace_name = get_option("trace");
+  const bool check = check_option();
+  const char* trace_name = trace_option();
+  // Every option the tool reads has been asked for by now.
+  if (check) report_unread_options("rowfan");
   if (*trace_name != '\0' && same_file(trace_name, out_name))
     vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
 
-  // The input and output Tables live until the process ends.
+  // The input and output Tables live until the process ends. A checked run
+  // notes the columns a row gives twice, which only the reader sees.
   static TablePtr input;
   static TablePtr output;
-  input.reset(read_loadfile(in_name));
+  std::vector<LoadRepeat> repeats;
+  input.reset(check ? read_loadfile_noting(in_name, &repeats) : read_loadfile(in_name));
   if (!input) {
     if (load_failure == LOAD_CANNOT_OPEN) vela_error(VELA_CANNOT_OPEN_FILE, "%s", in_name);
+    if (check) explain_load_error(in_name, repeats);
     vela_error(VELA_CANNOT_PROCESS_LOADFILE, "%s: %s", in_name, lod_error);
   }
+  if (check) report_load_repeats(in_name, repeats);
   if (get_tab_colnum(input.get(), col_expansion_number) >= 0)
     vela_error(VELA_ALREADY_EXPANDED, "%s", in_name);
 
@@ -67,26 +141,27 @@ void task(int nparam, char** param) {
   if (check) report_dropped_rules(rules, input.get());
 
   // Rows are written as they are produced, so the output never has to be
-  // held in memory whole. Until it is closed, the writer removes what it
-  // wrote when the run ends early: an error report ends the process, and
-  // with it the writer goes. The trace goes the same way.
-  static TraceWriterPtr trace;
+  // held in memory whole. Until both files are in place, what was written
+  // is discarded when the run ends early.
+  RunOutputs outputs;
+  arm_output_discard(&outputs);
   if (*trace_name != '\0') {
-    trace.reset(open_trace(trace_name, rules.rule_line));
-    if (!trace) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+    outputs.trace.reset(open_trace(trace_name, rules.rule_line));
+    if (!outputs.trace) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
   }
-  static LoadWriterPtr writer;
-  writer.reset(open_load_writer(out_name, output.get()));
-  if (!writer) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+  outputs.writer.reset(open_load_writer(out_name, output.get()));
+  if (!outputs.writer) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
 
+  LoadWriter* writer = outputs.writer.get();
+  TraceWriter* trace = outputs.trace.get();
   ExpansionRecord record;
   const char* failed = out_name;
   const int ncol = input->ncol;  // the row's EXPANSION_NUMBER follows its cells
-  RowSink sink = [](const std::string_view* cells) { return put_load_row(writer.get(), cells); };
+  RowSink sink = [writer](const std::string_view* cells) { return put_load_row(writer, cells); };
   if (trace) {
     sink = [&](const std::string_view* cells) {
-      if (put_load_row(writer.get(), cells) < 0) return -1;
-      if (put_trace_row(trace.get(), record, cells[ncol]) < 0) {
+      if (put_load_row(writer, cells) < 0) return -1;
+      if (put_trace_row(trace, record, cells[ncol]) < 0) {
         failed = trace_name;
         return -1;
       }
@@ -95,15 +170,22 @@ void task(int nparam, char** param) {
   }
   int status = expand_rows(input.get(), rules, sink, check || trace ? &record : nullptr);
   if (status < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", failed);
-  // Both files are written out before either is put in place, so that a
-  // failure to write leaves neither.
-  if (trace && finish_trace(trace.get()) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+  // Both files are written out before either is put in place, and then put
+  // in place as one, so that the trace always describes the output beside
+  // it: a failure leaves neither.
+  if (finish_load_writer(writer) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+  if (trace && finish_trace(trace) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+  OutputFile* out_file = load_writer_file(writer);
+  OutputFile* unplaced = place_output_files(out_file, trace ? trace_file(trace) : nullptr);
+  if (unplaced != nullptr)
+    vela_error(VELA_CANNOT_WRITE_FILE, "%s", unplaced == out_file ? out_name : trace_name);
+  disarm_output_discard();
   // Read before closing, which releases the writer.
-  LoadOverlong overlong = load_writer_overlong(writer.get());
-  if (close_load_writer(writer.release()) < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
-  if (trace && close_trace(trace.release()) < 0) {
+  LoadOverlong overlong = load_writer_overlong(writer);
+  if (close_load_writer(outputs.writer.release()) < 0)
+    vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+  if (trace && close_trace(outputs.trace.release()) < 0)
     vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
-  }
   // Written whole, but the file will not read back: the run has failed.
   if (overlong.count > 0) {
     vela_warn(VELA_STRING_TOO_LONG, "%s: line %ld, column %s, %ld %s over %zu bytes", out_name,

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "columns.h"
 #include <loadfile/outputfile.h>
+#include "columns.h"
 
 namespace {
 
@@ -87,7 +87,11 @@ int put_trace_row(TraceWriter* trace, const ExpansionRecord& record, std::string
 }
 
 int finish_trace(TraceWriter* trace) {
-  return flush_output_buffer(trace->out) ? 0 : -1;
+  return finish_output_buffer(trace->out) ? 0 : -1;
+}
+
+OutputFile* trace_file(TraceWriter* trace) {
+  return trace->out.output.get();
 }
 
 int close_trace(TraceWriter* trace) {

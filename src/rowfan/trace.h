@@ -25,8 +25,13 @@ int put_trace_row(TraceWriter* trace, const ExpansionRecord& record, std::string
 // Writes out everything buffered, so that only putting the file in place is
 // left; 0 or -1.
 int finish_trace(TraceWriter* trace);
-// Puts the finished trace in place and releases it, whatever the result: 0,
-// or -1 when it could not be (nothing written is then left).
+// The trace's output file, for putting it in place together with the
+// output (place_output_files); still the trace's own.
+struct OutputFile;
+OutputFile* trace_file(TraceWriter* trace);
+// Puts the finished trace in place, unless it is already, and releases it,
+// whatever the result: 0, or -1 when it could not be (nothing written is
+// then left).
 int close_trace(TraceWriter* trace);
 // Removes whatever was written and releases `trace`. Safe at any moment, also
 // from an exit handler, and on null.

@@ -3,6 +3,7 @@
 // the user left out.
 #include <velalib/option.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,6 +12,20 @@
 #include <velalib/velastring.h>
 
 Alist* options = nullptr;
+
+namespace {
+
+// Beside the store: the item each stored name came from, as typed, and the
+// names some part of the tool has asked for, so that a checked run can name
+// the options nothing reads.
+struct GivenOption {
+  std::string name;
+  std::string item;
+};
+std::vector<GivenOption> given;
+std::vector<std::string> asked;
+
+}  // namespace
 
 void init_option() {
   options = create_alist();
@@ -44,7 +59,10 @@ void put_option(const char* item) {
   }
 
   if (options == nullptr) init_option();
-  if (find_alist(options, name) == nullptr) add_alist(options, name, value);
+  if (find_alist(options, name) == nullptr) {
+    add_alist(options, name, value);
+    given.push_back({name, item});
+  }
   std::free(name);
 }
 
@@ -61,12 +79,36 @@ void def_option(const char* list) {
 }
 
 char* get_option(const char* name) {
+  if (std::find(asked.begin(), asked.end(), name) == asked.end()) asked.emplace_back(name);
   char* value = options == nullptr ? nullptr : find_alist(options, name);
   if (value == nullptr) vela_error(VELA_OPTION_UNKNOWN, "%s", name);
   return value;
 }
 
+const char* get_option_item(const char* name) {
+  for (const GivenOption& option : given) {
+    if (option.name == name) return option.item.c_str();
+  }
+  return nullptr;
+}
+
+std::vector<std::string> unread_options() {
+  std::vector<std::string> unread;
+  for (const GivenOption& option : given) {
+    if (std::find(asked.begin(), asked.end(), option.name) == asked.end()) {
+      unread.push_back(option.item);
+    }
+  }
+  return unread;
+}
+
+std::vector<std::string> read_options() {
+  return asked;
+}
+
 void free_option() {
   free_alist(options);
   options = nullptr;
+  given.clear();
+  asked.clear();
 }

@@ -170,16 +170,35 @@ TEST_F(Faults, ALinkPlantedInAStickyDirectoryIsNotFollowed) {
 }
 
 TEST_F(Faults, ADanglingLinksTargetIsCreatedCompleteOrNotAtAll) {
-  fs::create_symlink("target.lod", dir_ / "link.lod");
+  // A relative target lies beside the link, not in the run's directory.
+  fs::create_directory(dir_ / "sub");
+  fs::create_symlink("target.lod", dir_ / "sub/link.lod");
   file("loop.rules", kLoop);
   auto before = listing(dir_);
-  Outcome failed = run_tool(dir_, {"in.lod", "link.lod", "loop.rules"});
+  Outcome failed = run_tool(dir_, {"in.lod", "sub/link.lod", "loop.rules"});
   EXPECT_EQ(failed.out, kLoopReport);
-  EXPECT_EQ(listing(dir_), before);
-  Outcome r = run_tool(dir_, {"in.lod", "link.lod", "r.rules"});
+  EXPECT_EQ(listing(dir_ / "sub"), std::vector<std::string>{"link.lod"});
+  Outcome r = run_tool(dir_, {"in.lod", "sub/link.lod", "r.rules"});
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(read_file(dir_ / "target.lod"), kOutput);
-  EXPECT_TRUE(fs::is_symlink(dir_ / "link.lod"));
+  EXPECT_EQ(read_file(dir_ / "sub/target.lod"), kOutput);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "sub/link.lod"));
+  EXPECT_EQ(listing(dir_), before);
+}
+
+TEST_F(Faults, AReaderOfTheReplacedFileKeepsItsBytes) {
+  // The run puts a new file in place of the old; whoever holds the old
+  // one open goes on reading what was there.
+  file("out.lod", kEarlier);
+  int reader = open((dir_ / "out.lod").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  Outcome r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"});
+  std::string held(4096, '\0');
+  ssize_t got = pread(reader, held.data(), held.size(), 0);
+  close(reader);
+  held.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(held, kEarlier);
+  EXPECT_EQ(read_file(dir_ / "out.lod"), kOutput);
 }
 
 TEST_F(Faults, ADescriptorNameIsWrittenThroughTheDescriptor) {
@@ -201,10 +220,21 @@ TEST_F(Faults, ADescriptorNameIsWrittenThroughTheDescriptor) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read_file(dir_ / "app.log"), std::string("PREVIOUS\n") + kLoopReport + kOutput);
 
-  // A pipe: the output flows through it.
-  Outcome piped = run_tool(dir_, {"in.lod", "/proc/self/fd/1", "r.rules"});
+  // A pipe: the output flows through it, block after block of the
+  // buffer, the same bytes as in a file.
+  std::string big = "ENDHEADER\n";
+  for (int i = 0; i < 30000; i++) big += "DET = ALL\nN = " + std::to_string(i) + "\nENDROW\n";
+  file("big.lod", big + "ENDFILE\n");
+  Outcome piped = run_tool(dir_, {"big.lod", "/proc/self/fd/1", "r.rules"});
+  Outcome to_file = run_tool(dir_, {"big.lod", "big.out", "r.rules"});
   EXPECT_EQ(piped.status, 0);
-  EXPECT_EQ(piped.out, kOutput);
+  EXPECT_EQ(to_file.status, 0);
+  std::string written = read_file(dir_ / "big.out");
+  EXPECT_GT(written.size(), 2u << 20);
+  EXPECT_TRUE(piped.out == written)
+      << piped.out.size() << " bytes piped, " << written.size() << " written";
+  fs::remove(dir_ / "big.lod");
+  fs::remove(dir_ / "big.out");
   EXPECT_EQ(listing(dir_),
             (std::vector<std::string>{"app.log", "in.lod", "loop.rules", "r.rules"}));
 }

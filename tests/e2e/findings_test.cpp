@@ -44,13 +44,14 @@ TEST_F(Findings, CheckNamesDroppedAndIdleRulesAndChangesNothingElse) {
   EXPECT_EQ(checked.status, plain.status);
   EXPECT_EQ(read("out.lod"), read("plain.lod"));
   EXPECT_EQ(plain.out, "");
-  EXPECT_EQ(checked.out,
-            "r.rules:3: rule dropped: the load file has no column FILTR (did you mean FILTER?)\n"
-            "r.rules:4: rule dropped: the load file has no column COLOR\n"
-            "r.rules:5: rule matched no row\n"
-            "in.lod: column _NOTE is left empty in the output, as names beginning with _ are "
-            "reserved (1 row had a value)\n"
-            "r.rules: 2 input rows, 3 output rows, 1 of 2 rules matched, 2 rules dropped\n");
+  EXPECT_EQ(
+      checked.out,
+      "r.rules:3: rule dropped: the load file has no column FILTR (did you mean FILTER?)\n"
+      "r.rules:4: rule dropped: the load file has no column COLOR\n"
+      "r.rules:5: rule matched no row\n"
+      "in.lod: column _NOTE is left empty in the output, as names beginning with _ are "
+      "reserved (1 row had a value)\n"
+      "in.lod, r.rules: 2 input rows, 3 output rows, 1 of 2 rules matched, 2 rules dropped\n");
 }
 
 TEST_F(Findings, DroppedRulesAreReportedBeforeARunThatFails) {

@@ -21,6 +21,34 @@ TEST(CharBuf, CapacityBelowOneIsTakenAsHundred) {
   }
 }
 
+// Setting up a buffer that has grown starts it afresh: its old storage goes,
+// and the new reservation is what growing is measured against.
+TEST(Buffers, InitialisingAGrownBufferStartsItAfresh) {
+  CharBuf chars;
+  init_char_buf(chars, 4);
+  put_char_buf(chars, std::string(300, 'a').c_str());
+  init_char_buf(chars, 8);
+  EXPECT_EQ(chars.used, 0);
+  EXPECT_EQ(chars.capacity, 8);
+  EXPECT_EQ(chars.allocated, 8);
+  const std::string text(40, 'b');
+  EXPECT_EQ(put_char_buf(chars, text.c_str()), 0);
+  EXPECT_EQ(chars.capacity, 48);
+  EXPECT_EQ(std::string(chars.data), text);
+  free_char_buf(chars);
+
+  IntBuf ints;
+  init_int_buf(ints, 2);
+  for (int i = 0; i < 50; ++i) put_int_buf(ints, i);
+  init_int_buf(ints, 3);
+  EXPECT_EQ(ints.used, 0);
+  EXPECT_EQ(ints.allocated, 3);
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(put_int_buf(ints, 10 * i), i);
+  EXPECT_EQ(ints.capacity, 9);
+  EXPECT_EQ(ints.data[6], 60);
+  free_int_buf(ints);
+}
+
 TEST(CharBuf, GrowsLinearlyByIncrementBeforeEveryByte) {
   CharBuf buf;
   init_char_buf(buf, 10);

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/plainreader.h"
 #include "support/scratch.h"
 #include "support/tables.h"
 
@@ -230,6 +231,41 @@ TEST_F(ReadLoadfile, ReadInHalvesAsInOnePiece) {
         load_split_min = 0;
         ASSERT_EQ(read_as(text), whole) << middle << end << pad;
       }
+    }
+  }
+}
+
+// Names and values are cleaned by vector scans where they are short enough:
+// every byte value, alone or doubled, at either end and inside, in names
+// and in values of every length about the scans' widths (16 and 64 bytes),
+// must read as the plain reading with the string routines cleans them.
+TEST_F(ReadLoadfile, EveryByteReadsAsThePlainReading) {
+  for (int byte = 0; byte < 256; ++byte) {
+    const char b = static_cast<char>(byte);
+    std::string names;
+    for (const char* name : {"N%", "%N", "N%M", "N%%M", "%"}) {
+      std::string line(name);
+      for (char& c : line) c = c == '%' ? b : c;
+      names += line + " = v" + std::to_string(names.size()) + "\n";
+    }
+    std::string values = "ENDHEADER\n";
+    for (int length = 1; length <= 74; ++length) {
+      const int places[] = {0, length / 2, length - 1};
+      for (int at : places) {
+        for (int run : {1, 2}) {
+          std::string value(static_cast<size_t>(length), 'x');
+          for (int i = at; i < at + run && i < length; ++i) value[static_cast<size_t>(i)] = b;
+          values += "V =" + value + "\nENDROW\n";
+        }
+      }
+    }
+    for (const std::string& text : {names + "ENDHEADER\nENDFILE\n", values + "ENDFILE\n"}) {
+      std::string error;
+      TablePtr plain = vela_test::PlainReader(text).read(&error);
+      TablePtr read = read_text(text);
+      ASSERT_EQ(read ? dump_table(read.get()) : std::string(lod_error),
+                plain ? dump_table(plain.get()) : error)
+          << "byte " << byte;
     }
   }
 }

@@ -16,6 +16,7 @@
 #include <loadfile/loadfile.h>
 #include <loadfile/outputfile.h>
 #include "support/process.h"
+#include "support/process_state.h"
 #include "support/scratch.h"
 #include "support/tables.h"
 
@@ -139,13 +140,26 @@ TEST_F(WriteLoadfile, RefusedPathsWriteNothing) {
   EXPECT_EQ(listing(), "");
 }
 
+// Root may write any file: as root the writer runs as the unprivileged user,
+// the file its own, in a directory where it could rename over the file.
 TEST_F(WriteLoadfile, ReadOnlyFileIsNotReplaced) {
-  if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
-  std::string file = put_file("old.lod", "old");
+  vela_test::ScratchDir open_dir("vela-test", vela_test::Reach::everyone);
+  std::string file = open_dir.write("old.lod", "old");
+  const vela_test::User nobody = vela_test::nobody();
+  if (vela_test::running_as_root()) {
+    ASSERT_EQ(chown(file.c_str(), nobody.uid, nobody.gid), 0);
+  }
   chmod(file.c_str(), 0444);
-  EXPECT_EQ(write_loadfile(file.c_str(), sample().get()), -1);
-  EXPECT_STREQ(lod_error, "Cannot open loadfile");
+  vela_test::Outcome run = vela_test::run_in_child(
+      [&] {
+        int result = write_loadfile(file.c_str(), sample().get());
+        std::printf("%d %s", result, result == 0 ? "" : lod_error);
+      },
+      nobody);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "-1 Cannot open loadfile");
   EXPECT_EQ(slurp(file), "old");
+  EXPECT_EQ(open_dir.listing(), std::vector<std::string>{"old.lod"});
 }
 
 TEST_F(WriteLoadfile, FailedWriteReportedAndNothingLeft) {
@@ -239,6 +253,32 @@ TEST_F(WriteLoadfile, WritesThroughLinksAndIntoNonRegularFiles) {
   EXPECT_EQ(received, sample_text());
   ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// An output holds the signal guard from its opening on; every way of
+// letting it go (placed, discarded, or not opened at all) gives it back, so
+// the handlers in place before the first output are those after the last.
+TEST_F(WriteLoadfile, EveryOutputGivesTheSignalHandlersBack) {
+  const auto before = vela_test::disposition(SIGINT);
+  for (bool unnamed : {true, false}) {
+    output_unnamed_staging = unnamed;
+    put_file("old.lod", "old");
+    OutputFile* replaced = open_output_file(path("old.lod").c_str());
+    OutputFile* added = open_output_file(path("new.lod").c_str());
+    ASSERT_NE(replaced, nullptr);
+    ASSERT_NE(added, nullptr);
+    EXPECT_NE(vela_test::disposition(SIGINT), before);
+    discard_output_file(added);
+    EXPECT_NE(vela_test::disposition(SIGINT), before) << "one output is still open";
+    EXPECT_EQ(close_output_file(replaced), 0);
+    EXPECT_EQ(vela_test::disposition(SIGINT), before) << unnamed;
+    discard_output_file(open_output_file(path("new.lod").c_str()));
+    EXPECT_EQ(vela_test::disposition(SIGINT), before) << unnamed;
+    EXPECT_EQ(open_output_file(path("missing/new.lod").c_str()), nullptr);
+    EXPECT_EQ(vela_test::disposition(SIGINT), before) << unnamed;
+  }
+  output_unnamed_staging = true;
+  EXPECT_EQ(listing(), "old.lod ");
 }
 
 // Where the file system has no unnamed files, the output is staged under a

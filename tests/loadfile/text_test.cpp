@@ -41,6 +41,28 @@ TEST_F(TextListTest, GetOutsideTheListIsNullWithMessage) {
   EXPECT_STREQ(lod_error, kOutOfBounds);
 }
 
+// Whatever changes one entry, by a copy that fits or by one that grows the
+// storage, leaves the entries beside it as they were.
+TEST_F(TextListTest, ChangingAnEntryLeavesItsNeighbours) {
+  const auto change = {
+      +[](TextList& l) { return put_text(l, 1, "B"); },
+      +[](TextList& l) { return put_text(l, 1, std::string(50, 'B')); },
+      +[](TextList& l) { return cat_text(l, 1, "+"); },
+      +[](TextList& l) { return cat_text(l, 1, std::string(50, '+')); },
+      +[](TextList& l) { return copy_text(l, 2, 1); },
+  };
+  for (auto op : change) {
+    free_text(list);
+    init_text(list, 2, 8);
+    for (const char* s : {"a", "b", "c"}) add_text(list, s);
+    EXPECT_EQ(op(list), 1);
+    EXPECT_EQ(list.count, 3);
+    EXPECT_EQ(text(0), "a");
+    EXPECT_EQ(text(2), "c");
+    EXPECT_NE(text(1), "b");
+  }
+}
+
 TEST_F(TextListTest, CopiedEntriesShareUntilOneIsReplaced) {
   add_text(list, "one");
   add_text(list, "two");

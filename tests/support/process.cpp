@@ -193,7 +193,7 @@ const fs::path& reachable_copy(const fs::path& file) {
   return at->second;
 }
 
-Outcome run_in_child(const std::function<void()>& body) {
+Outcome run_in_child(const std::function<void()>& body, std::optional<User> user) {
   std::fflush(stdout);
   int fds[2];
   if (pipe(fds) != 0) return {};
@@ -201,6 +201,10 @@ Outcome run_in_child(const std::function<void()>& body) {
   if (pid == 0) {
     close(fds[0]);
     dup2(fds[1], 1);
+    if (user && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(user->gid) != 0 || setuid(user->uid) != 0)) {
+      _exit(126);
+    }
     body();
     std::fflush(stdout);
     _exit(0);

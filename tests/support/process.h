@@ -77,7 +77,9 @@ const fs::path& reachable_copy(const fs::path& file);
 
 // Runs `body` in a forked child of the test and ends that child with status
 // 0 after it; a body that ends the process decides the status. Standard
-// output is captured.
-Outcome run_in_child(const std::function<void()>& body);
+// output is captured. With a `user`, the child becomes that user (its
+// group, no supplementary groups) first when the test runs as root; what
+// `body` opens must then be reachable by it.
+Outcome run_in_child(const std::function<void()>& body, std::optional<User> user = {});
 
 }  // namespace vela_test

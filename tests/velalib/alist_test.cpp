@@ -56,6 +56,23 @@ TEST(Alist, AddReplacesInPlaceAndEachWalksInOrder) {
   EXPECT_EQ(value, nullptr);
 }
 
+// The edges of the installed interface: a null list to free, an index
+// below the first, null places for what is not wanted, and the entries
+// beside one whose value is replaced.
+TEST(Alist, NullAndNegativeArguments) {
+  free_alist(nullptr);
+  AlistPtr list = list_of({"a", "1", "b", "2", "c", "3"});
+  char* key = list->keys.chars.data;
+  EXPECT_EQ(each_alist(list.get(), -1, &key, nullptr), -1);
+  EXPECT_EQ(key, nullptr);
+  EXPECT_EQ(each_alist(list.get(), 2, nullptr, nullptr), 0);
+  int index = -4;
+  EXPECT_STREQ(match_alist(list.get(), "*", &index), "1");
+  EXPECT_EQ(index, 1);
+  add_alist(list.get(), "b", "two, longer than before");
+  EXPECT_EQ(pairs_of(list.get()), (Strings{"a", "1", "b", "two, longer than before", "c", "3"}));
+}
+
 TEST(Alist, PatternLookups) {
   AlistPtr keys = list_of({"x1", "one", "y", "why", "x2", "two"});
   int index = 0;

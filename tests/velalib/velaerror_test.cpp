@@ -69,6 +69,48 @@ TEST(Report, EveryMessageIsOneLineWithin511Characters) {
   EXPECT_EQ(log.lines[4], "rules:2: no column X\\nY\n");
 }
 
+// Control bytes take two or four characters when shown: details of them
+// that just fit, and a byte or two more, keep the line within 511
+// characters and keep its closing bracket, through a report and through a
+// line composed elsewhere.
+TEST(Report, ShownControlBytesAtAndPastTheLimit) {
+  MessageLog log;
+  const std::string text = error_msg[2];
+  const size_t room = 511 - text.size() - 4;  // " (" and ")\n"
+  struct Shown {
+    char byte;
+    const char* as;
+  };
+  for (Shown c : {Shown{'\x1b', "\\x1b"}, Shown{'\n', "\\n"}, Shown{'\x7f', "\\x7f"}}) {
+    const size_t width = std::strlen(c.as);
+    for (size_t n = room / width - 2; n <= room / width + 2; ++n) {
+      for (size_t plain = 0; plain < width; ++plain) {
+        std::string detail = std::string(plain, 'd') + std::string(n, c.byte);
+        log.lines.clear();
+        vela_info(2, "%s", detail.c_str());
+        std::string body = "x" + detail + "y";
+        vela_message(0, body.data());
+        ASSERT_EQ(log.lines.size(), 2u);
+        const std::string& line = log.lines[0];
+        SCOPED_TRACE(testing::Message() << int(c.byte) << " x" << n << " after " << plain);
+        EXPECT_LE(line.size(), 511u);
+        EXPECT_TRUE(line.ends_with(")\n")) << line;
+        std::string shown = std::string(plain, 'd');
+        for (size_t i = 0; i < n; ++i) shown += c.as;
+        if (shown.size() <= room) {
+          EXPECT_EQ(line, text + " (" + shown + ")\n");
+        } else {
+          EXPECT_NE(line.find("..."), std::string::npos) << line;
+        }
+        EXPECT_LE(log.lines[1].size(), 510u);
+        if (shown.size() + 2 <= 510) {
+          EXPECT_EQ(log.lines[1], "x" + shown + "y");
+        }
+      }
+    }
+  }
+}
+
 TEST(ReportDeathTest, ErrorsAndBadCodesEndWithStatusOne) {
   EXPECT_EXIT((STDOUT_TO_STDERR(), vela_error(1, "%s", "rules.dat")), testing::ExitedWithCode(1),
               "^Cannot open file \\(rules.dat\\)\n$");
