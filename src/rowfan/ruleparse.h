@@ -4,13 +4,13 @@
 // it. Private to the rule language.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "openhash.h"
 #include "rules.h"
 
 // The value of a WORD token: its place in the parse's text of values (see
@@ -31,16 +31,21 @@ struct WordText {
 };
 
 // Column numbers by name, for one Table whose columns stay as they are
-// while the rule file is read: a rule file names few columns, over and over,
-// so most lookups end at the first entry tried.
-struct ColumnCache {
-  struct Entry {
-    std::string name;
-    int column = -1;
-    bool known = false;
-  };
+// while the rule file is read: a rule file names few columns, over and over.
+// A slot holds a column the Table has, by its name as the Table keeps it;
+// a name the Table lacks is not kept, since rules that name one are few.
+struct ColumnSlot {
+  std::size_t hash = 0;
+  const char* name = nullptr;
+  std::size_t length = 0;
+  int column = -1;
+  bool is_free() const { return column < 0; }
+};
+// Room for the names of a wide load file before the first growth.
+constexpr std::size_t kColumnSlotsFirst = 64;
+struct ColumnIndex {
   Table* table = nullptr;
-  std::array<Entry, 64> entries;
+  OpenHash<ColumnSlot, kHashHalfFull, kColumnSlotsFirst> slots{};
 };
 
 // The scanner's own state (flex's), created for one parse.
@@ -68,8 +73,8 @@ struct RuleParse {
   int first_col = -1;            // the target table's `_FIRST` and `_LAST` columns
   int last_col = -1;
   WordText words{};
-  ColumnCache target_columns{};
-  ColumnCache action_columns{};
+  ColumnIndex target_columns{};
+  ColumnIndex action_columns{};
 };
 
 // Points a new scanner for `parse` at a stream or at text (copied), and

@@ -81,20 +81,32 @@ void release_words(RuleParse& parse, RuleWord last) {
   if (parse.words.size == static_cast<size_t>(last.at) + last.length) parse.words.size = 0;
 }
 
-int column_of(ColumnCache& cache, std::string_view name) {
-  // Names that share a length and their first and last bytes share an
-  // entry; they take turns in it and stay correct, only slower.
-  const size_t slot = name.empty() ? 0
-                                   : name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
-                                         static_cast<unsigned char>(name.back());
-  ColumnCache::Entry& entry = cache.entries[slot % cache.entries.size()];
-  if (!entry.known || entry.name.size() != name.size() ||
-      std::memcmp(entry.name.data(), name.data(), name.size()) != 0) {
-    entry.name = name;
-    entry.column = get_tab_colnum(cache.table, name);
-    entry.known = true;
-  }
-  return entry.column;
+// Column names of one Table differ mostly in length or in their first or
+// last byte; a hash of those three spreads them over the slots at a fraction
+// of the cost of hashing every byte, which a name is looked up too often to
+// pay. Names that share all three stay apart, only a step slower.
+std::size_t column_hash(std::string_view name) {
+  if (name.empty()) return 0;
+  return (name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
+          static_cast<unsigned char>(name.back())) *
+         kHashMul >>
+         32;
+}
+
+int column_of(ColumnIndex& index, std::string_view name) {
+  const std::size_t hash = column_hash(name);
+  auto same = [&](const ColumnSlot& slot) {
+    return slot.length == name.size() && std::memcmp(slot.name, name.data(), name.size()) == 0;
+  };
+  if (const ColumnSlot* slot = index.slots.find(hash, same)) return slot->column;
+  const int column = get_tab_colnum(index.table, name);
+  if (column < 0) return column;
+  bool added = false;
+  ColumnSlot& slot = index.slots.claim(hash, same, &added);
+  slot.name = get_tab_colname(index.table, column);
+  slot.length = name.size();
+  slot.column = column;
+  return column;
 }
 
 // Writes a rule's first or last action row into its bookkeeping column.
