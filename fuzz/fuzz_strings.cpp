@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "harness.h"
 #include <velalib/velastring.h>
 #include <velalib/wildexpand.h>
+#include "harness.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include <string>
 
 #include <velalib/irafstart.h>
-#include "support/process_state.h"
 #include <velalib/velaerror.h>
+#include "support/process_state.h"
 
 extern "C" char** environ;
 

@@ -13,8 +13,8 @@
 #include <cstddef>
 #include <thread>
 
-#include "loadparser.h"
 #include <loadfile/table.h>
+#include "loadparser.h"
 
 // The second half's read, on a thread of its own. Stopped and joined when
 // it goes.

@@ -70,8 +70,8 @@ void unname_stage(OutputFile* out) {
 // A stage for a COPY, which is never put in place by name: in the target's
 // own directory if the run may write there, else in /tmp.
 int stage_apart(OutputFile* out) {
-  int tmp = open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  const int dirs[] = {out->dir, tmp};
+  FdOwner tmp(open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  const int dirs[] = {out->dir, tmp.get()};
   int fd = -1;
   for (int dir : dirs) {
     if (fd < 0 && dir >= 0 && output_unnamed_staging) fd = open_unnamed_stage(dir, 0600);
@@ -83,7 +83,6 @@ int stage_apart(OutputFile* out) {
     fd = open_named_stage(dir, out->name.empty() ? "output" : out->name, 0600, temp);
     if (fd >= 0) unlinkat(dir, temp.c_str(), 0);
   }
-  if (tmp >= 0) close(tmp);
   return fd;
 }
 

@@ -3,10 +3,10 @@
 
 #include <cstdlib>
 
+#include <velalib/velastring.h>
 #include "columns.h"
 #include "expand.h"
 #include "tablecopy.h"
-#include <velalib/velastring.h>
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "tablecopy.h"
 #include <velalib/velastring.h>
+#include "tablecopy.h"
 
 namespace {
 

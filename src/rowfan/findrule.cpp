@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include <velalib/velastring.h>
 #include "columns.h"
 #include "expand.h"
-#include <velalib/velastring.h>
 
 namespace {
 

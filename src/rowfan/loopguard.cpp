@@ -8,6 +8,7 @@
 #include <string>
 
 #include <velalib/velaerror.h>
+#include "rules.h"
 
 namespace {
 

@@ -1,16 +1,20 @@
 // The built tool on real files: exact output bytes, exact standard output,
 // exit status, and whether the output file exists.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,6 +27,21 @@ namespace fs = std::filesystem;
 namespace {
 
 using vela_test::Outcome;
+
+// What a terminal's far end shows, up to the end of `last`, or all it shows
+// within five seconds: the terminal may pass on what the tool wrote after the
+// tool has ended.
+std::string read_terminal(int terminal, std::string_view last) {
+  std::string shown;
+  pollfd ready{terminal, POLLIN, 0};
+  while (!shown.ends_with(last) && poll(&ready, 1, 5000) > 0) {
+    char buffer[512];
+    ssize_t n = read(terminal, buffer, sizeof buffer);
+    if (n <= 0) break;
+    shown.append(buffer, static_cast<size_t>(n));
+  }
+  return shown;
+}
 
 class Cli : public testing::Test {
  protected:
@@ -82,6 +101,86 @@ TEST_F(Cli, VersionBannerFirstValueWinsAndPrintsEvenWhenTheRunFails) {
             "Wrong number of arguments to task (0)\n");
   EXPECT_EQ(run({"v=no", "v=yes"}).out, "Wrong number of arguments to task (0)\n");
   EXPECT_EQ(run({"v=YES"}).out, "Wrong number of arguments to task (0)\n");
+}
+
+// A call that is no run, and options that cannot do what they ask: standard
+// output and status as for any call, files written only as asked, and the
+// usage on standard error only when that is a terminal.
+TEST_F(Cli, UsageHelpAndOptionsThatSayWhatTheyDo) {
+  file("in.lod", kInput);
+  file("r.rules", kRules);
+  const std::string help =
+      "usage: rowfan IN.lod OUT.lod RULES [v+] [check+] [trace=FILE]\n"
+      "  v+          print the installation-date line\n"
+      "  check+      also report what the rules did, as FILE:LINE: text lines\n"
+      "  trace=FILE  also write FILE: each output row's input row and rule lines\n"
+      "  help+       print this text (with no file name)\n"
+      "rowfan " ROWFAN_VERSION "\n";
+  const std::vector<std::string> inputs = {"in.lod", "r.rules"};
+  const std::vector<std::string> run_files = {"in.lod", "out.lod", "r.rules"};
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::vector<std::string> files;
+  };
+  const Case cases[] = {
+      {{}, 1, "Wrong number of arguments to task (0)\n", inputs},
+      {{"--help"}, 1, "Wrong number of arguments to task (1)\n", inputs},
+      {{"-h", "help-"}, 1, "Wrong number of arguments to task (1)\n", inputs},
+      {{"help+"}, 0, help, inputs},
+      {{"v+", "help+"}, 0, "VELA task installation date (1 Apr 1998)\n" + help, inputs},
+      {{"help+", "in.lod"}, 1, "Wrong number of arguments to task (1)\n", inputs},
+      {{"help+", "in.lod", "out.lod", "r.rules"}, 0, "", run_files},
+      {{"in.lod", "out.lod", "r.rules", "trace-"}, 0, "", run_files},
+      {{"trace+", "in.lod", "out.lod", "r.rules"},
+       1,
+       "Could not parse option (trace+)\n",
+       run_files},
+      {{"in.lod", "out.lod", "r.rules", "check=true"},
+       1,
+       "Could not parse option (check=true)\n",
+       run_files},
+      {{"in.lod", "out.lod", "r.rules", "trace=no"}, 0, "", {"in.lod", "no", "out.lod", "r.rules"}},
+  };
+  for (const Case& c : cases) {
+    std::string call;
+    for (const std::string& a : c.args) call += " " + a;
+    std::filesystem::remove(dir_ / "out.lod");
+    std::filesystem::remove(dir_ / "no");
+    Outcome r = run(c.args);
+    EXPECT_EQ(r.status, c.status) << call;
+    EXPECT_EQ(r.out, c.out) << call;
+    EXPECT_EQ(r.err, "") << call;
+    EXPECT_EQ(listing(), c.files) << call;
+    if (exists("out.lod")) {
+      EXPECT_EQ(read("out.lod"), kExpanded) << call;
+    }
+  }
+
+  // On a terminal the usage follows the report there.
+  int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(grantpt(terminal), 0);
+  ASSERT_EQ(unlockpt(terminal), 0);
+  int err = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+  ASSERT_GE(err, 0);
+  struct termios raw;
+  ASSERT_EQ(tcgetattr(err, &raw), 0);
+  cfmakeraw(&raw);
+  ASSERT_EQ(tcsetattr(err, TCSANOW, &raw), 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"in.lod", "out.lod"}}) {
+    Outcome r =
+        vela_test::launch(vela_test::tool_path(), {.args = args, .stderr_fd = err, .dir = dir_});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Wrong number of arguments to task (" + std::to_string(args.size()) + ")\n");
+    EXPECT_EQ(read_terminal(terminal, "see 'man rowfan'\n"),
+              "usage: rowfan IN.lod OUT.lod RULES [v+] [check+] [trace=FILE]\n"
+              "see 'man rowfan'\n");
+  }
+  close(err);
+  close(terminal);
 }
 
 TEST_F(Cli, CountsFileArgumentsAfterWildcardExpansion) {

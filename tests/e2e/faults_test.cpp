@@ -9,14 +9,18 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -158,15 +162,36 @@ TEST_F(Faults, ALinkPlantedInAStickyDirectoryIsNotFollowed) {
   if (!running_as_root()) GTEST_SKIP() << "only root can plant a link as another user";
   fs::create_directory(dir_ / "tmp");
   fs::permissions(dir_ / "tmp", fs::perms::all | fs::perms::sticky_bit);
-  file("victim", kEarlier);
-  fs::create_symlink(dir_ / "victim", dir_ / "tmp/out.lod");
+  fs::create_directory(dir_ / "victims");
+  file("victims/out.lod", kEarlier);
+  // A link to a file, and a link to a directory, which is as much a link on
+  // the way when it stands before the last name or before "..".
   vela_test::User nobody = vela_test::nobody();
-  ASSERT_EQ(lchown((dir_ / "tmp/out.lod").c_str(), nobody.uid, nobody.gid), 0);
-  Outcome r = run_tool(dir_, {"in.lod", "tmp/out.lod", "r.rules"});
-  expect_one_report(r, "tmp/out.lod");
-  EXPECT_EQ(r.out, "Cannot write to file (tmp/out.lod)\n");
-  EXPECT_EQ(read_file(dir_ / "victim"), kEarlier);
-  EXPECT_TRUE(fs::is_symlink(dir_ / "tmp/out.lod"));
+  for (auto [link, target] :
+       {std::pair{"tmp/out.lod", "victims/out.lod"}, std::pair{"tmp/dlink", "victims"}}) {
+    fs::create_symlink(dir_ / target, dir_ / link);
+    ASSERT_EQ(lchown((dir_ / link).c_str(), nobody.uid, nobody.gid), 0);
+  }
+  struct Case {
+    std::vector<std::string> args;
+    std::string refused;
+  };
+  const Case cases[] = {
+      {{"in.lod", "tmp/out.lod", "r.rules"}, "tmp/out.lod"},
+      {{"in.lod", "tmp/dlink/out.lod", "r.rules"}, "tmp/dlink/out.lod"},
+      {{"in.lod", "tmp/dlink/new.lod", "r.rules"}, "tmp/dlink/new.lod"},
+      {{"in.lod", "tmp/dlink/../x.lod", "r.rules"}, "tmp/dlink/../x.lod"},
+      {{"in.lod", "out.lod", "r.rules", "trace=tmp/dlink/t.tsv"}, "tmp/dlink/t.tsv"},
+  };
+  auto before = listing(dir_);
+  for (const Case& c : cases) {
+    Outcome r = run_tool(dir_, c.args);
+    EXPECT_EQ(r.out, "Cannot write to file (" + c.refused + ")\n") << c.refused;
+    EXPECT_EQ(r.status, 1) << c.refused;
+    EXPECT_EQ(read_file(dir_ / "victims/out.lod"), kEarlier) << c.refused;
+    EXPECT_EQ(listing(dir_ / "victims"), std::vector<std::string>{"out.lod"}) << c.refused;
+    EXPECT_EQ(listing(dir_), before) << c.refused;
+  }
 }
 
 TEST_F(Faults, ADanglingLinksTargetIsCreatedCompleteOrNotAtAll) {
@@ -199,6 +224,145 @@ TEST_F(Faults, AReaderOfTheReplacedFileKeepsItsBytes) {
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(held, kEarlier);
   EXPECT_EQ(read_file(dir_ / "out.lod"), kOutput);
+}
+
+// True once `pid` waits in the call `number`; false if it ends first.
+bool waits_in(pid_t pid, long number) {
+  for (int i = 0; i < 20000; i++) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    std::string now;  // a number, or "running"
+    if (!(in >> now)) return false;
+    if (now == std::to_string(number)) return true;
+    usleep(500);
+  }
+  return false;
+}
+
+TEST_F(Faults, ACopyWaitsForItsFilesLockAndCanBeStoppedWhileWaiting) {
+  // A second link sends the output by the copy route, which copies only
+  // while it holds the file's lock: here another process holds it.
+  file("out.lod", kEarlier);
+  fs::create_hard_link(dir_ / "out.lod", dir_ / "link.lod");
+  int held = open((dir_ / "out.lod").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  ASSERT_EQ(fcntl(held, F_OFD_SETLK, &lock), 0) << errno;
+  auto before = listing(dir_);
+  bool waited = false;
+  auto stop_while_waiting = [&](pid_t pid) {
+    waited = waits_in(pid, SYS_fcntl);
+    EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
+    kill(pid, SIGTERM);
+  };
+  Outcome stopped =
+      run_tool(dir_, {"in.lod", "out.lod", "r.rules"}, RunAs::caller, stop_while_waiting);
+  EXPECT_TRUE(waited) << "the run did not wait for the lock";
+  EXPECT_EQ(stopped.status, 128 + SIGTERM);
+  EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
+  EXPECT_EQ(listing(dir_), before);
+  close(held);
+  Outcome r = run_tool(dir_, {"in.lod", "out.lod", "r.rules"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(read_file(dir_ / "link.lod"), kOutput);
+  EXPECT_EQ(listing(dir_), before);
+}
+
+// A POSIX access list in the form the kernel keeps it as an extended
+// attribute: a version, then (tag, permissions, id) entries in tag order.
+std::string access_list(uid_t user, unsigned user_perms, unsigned group_perms) {
+  auto put = [](std::string& into, uint16_t tag, uint16_t perms, uint32_t id) {
+    for (uint32_t v : {uint32_t{tag}, uint32_t{perms}})
+      into += std::string{char(v & 0xff), char(v >> 8)};
+    for (int shift : {0, 8, 16, 24}) into += char((id >> shift) & 0xff);
+  };
+  std::string acl{2, 0, 0, 0};
+  put(acl, 0x01, 6, UINT32_MAX);                         // owner
+  put(acl, 0x02, uint16_t(user_perms), uint32_t(user));  // one user
+  put(acl, 0x04, uint16_t(group_perms), UINT32_MAX);     // owning group
+  put(acl, 0x10, 6, UINT32_MAX);                         // mask
+  put(acl, 0x20, 0, UINT32_MAX);                         // others
+  return acl;
+}
+
+// An extended attribute's value, or "(none)".
+std::string attribute(const fs::path& file, const char* name) {
+  std::string value(4096, '\0');
+  ssize_t size = getxattr(file.c_str(), name, value.data(), value.size());
+  return size < 0 ? "(none)" : value.substr(0, static_cast<size_t>(size));
+}
+
+TEST_F(Faults, AReplacedFileKeepsExactlyItsAccessListsAndAttributes) {
+  // An access list giving one more user write access (the group bits then
+  // show its mask), and a user attribute.
+  file("out.lod", kEarlier);
+  fs::permissions(dir_ / "out.lod",
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const std::string acl = access_list(vela_test::nobody().uid, 6, 4);
+  if (setxattr((dir_ / "out.lod").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) !=
+          0 ||
+      setxattr((dir_ / "out.lod").c_str(), "user.note", "kept", 4, 0) != 0)
+    GTEST_SKIP() << "the file system has no access lists or user attributes: " << errno;
+  // A directory whose default access list would give a new file access that
+  // the file it replaces does not have.
+  fs::create_directory(dir_ / "inherits");
+  file("inherits/out.lod", kEarlier);
+  if (setxattr((dir_ / "inherits").c_str(), "system.posix_acl_default", acl.data(), acl.size(),
+               0) != 0)
+    GTEST_SKIP() << "the file system has no default access lists: " << errno;
+  for (const char* name : {"out.lod", "inherits/out.lod"}) {
+    struct stat before {};
+    ASSERT_EQ(stat((dir_ / name).c_str(), &before), 0);
+    std::string acl_before = attribute(dir_ / name, "system.posix_acl_access");
+    std::string note_before = attribute(dir_ / name, "user.note");
+    Outcome r = run_tool(dir_, {"in.lod", name, "r.rules"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(read_file(dir_ / name), kOutput) << name;
+    struct stat after {};
+    ASSERT_EQ(stat((dir_ / name).c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode) << name;
+    EXPECT_EQ(after.st_uid, before.st_uid) << name;
+    EXPECT_EQ(after.st_gid, before.st_gid) << name;
+    EXPECT_EQ(attribute(dir_ / name, "system.posix_acl_access"), acl_before) << name;
+    EXPECT_EQ(attribute(dir_ / name, "user.note"), note_before) << name;
+  }
+  EXPECT_EQ(listing(dir_ / "inherits"), std::vector<std::string>{"out.lod"});
+}
+
+TEST_F(Faults, AFailedSecondPlacementLeavesOutputAndTraceAsTheyWere) {
+  // The trace goes to standard output, a file opened for appending that is
+  // near the file-size limit: its copy is refused once the output, which
+  // is put in place first, already is; the output's placement is taken
+  // back, whether it took a new name or replaced a file.
+  const std::string earlier_log(8150, 'x');
+  file("app.log", earlier_log);
+  struct rlimit saved {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  for (bool replace : {false, true}) {
+    if (replace) file("out.lod", kEarlier);
+    auto before = listing(dir_);
+    int log = open((dir_ / "app.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(log, 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 8192;  // the tool inherits it
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Outcome r = vela_test::launch(vela_test::tool_path(),
+                                  {.args = {"in.lod", "out.lod", "r.rules", "trace=/dev/fd/1"},
+                                   .stdout_fd = log,
+                                   .dir = dir_});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    close(log);
+    EXPECT_EQ(r.status, 1) << replace;
+    EXPECT_EQ(listing(dir_), before) << replace;
+    if (replace) {
+      EXPECT_EQ(read_file(dir_ / "out.lod"), kEarlier);
+    }
+    // Whatever message the run left, no trace line.
+    std::string log_text = read_file(dir_ / "app.log");
+    EXPECT_TRUE(log_text.starts_with(earlier_log));
+    EXPECT_EQ(log_text.find("EXPANSION_NUMBER"), std::string::npos) << log_text.substr(8150);
+  }
 }
 
 TEST_F(Faults, ADescriptorNameIsWrittenThroughTheDescriptor) {

@@ -54,6 +54,102 @@ TEST_F(Findings, CheckNamesDroppedAndIdleRulesAndChangesNothingElse) {
       "in.lod, r.rules: 2 input rows, 3 output rows, 1 of 2 rules matched, 2 rules dropped\n");
 }
 
+// Each failure and each loss of data that check+ explains, as FILE:LINE:
+// text after the message line, with the run otherwise as it is without
+// check+: the same message, status and output.
+TEST_F(Findings, CheckExplainsLoadFileErrorsLostValuesAndUnusedOptions) {
+  file("r.rules", "DET = ALL => DET = A || DET = B ;\n");
+  const std::string one_row = "ENDHEADER\nDET = ALL\nENDROW\nENDFILE\n";
+  const std::string syntax = "Cannot process load file (in.lod: Syntax error in loadile at line ";
+  struct Case {
+    std::string input;  // in.lod's text; the name of another input after a '/'
+    std::vector<std::string> options;
+    int status;
+    std::string plain;     // standard output without check+
+    std::string findings;  // what check+ adds after it
+  };
+  const Case cases[] = {
+      {one_row,
+       {"trce=x.tsv", "chek+", "x=1", "trace-"},
+       0,
+       "",
+       "option trce=x.tsv is not used by rowfan (did you mean trace?)\n"
+       "option chek+ is not used by rowfan (did you mean check?)\n"
+       "option x=1 is not used by rowfan\n"
+       "in.lod, r.rules: 1 input row, 2 output rows, 1 of 1 rule matched, 0 rules dropped\n"},
+      {"ENDHEADER\nDET = ALL\nnot a data line\nENDFILE\n",
+       {},
+       1,
+       syntax + "3)\n",
+       "in.lod:3: line is neither NAME = value nor ENDHEADER, ENDROW or ENDFILE\n"},
+      {"DET = ALL\n", {}, 1, syntax + "1)\n", "in.lod:1: file ends before ENDHEADER\n"},
+      {"ENDHEADER\nDET = ALL\nENDROW\n",
+       {},
+       1,
+       syntax + "3)\n",
+       "in.lod:3: file ends before ENDFILE\n"},
+      {one_row + "\n# late\n",
+       {},
+       1,
+       syntax + "6)\n",
+       "in.lod:6: only blank lines may follow ENDFILE\n"},
+      {"ENDHEADER\nDET = " + std::string(74, 'x') + "\nENDFILE\n",
+       {},
+       1,
+       syntax + "2)\n",
+       "in.lod:2: line longer than 78 bytes\n"},
+      {"ENDHEADER\nDET = ALL\nENDFILE",
+       {},
+       1,
+       syntax + "3)\n",
+       "in.lod:3: last line has no newline\n"},
+      {"", {}, 1, syntax + "0)\n", "in.lod:0: file is empty\n"},
+      {"/proc/self/mem",
+       {},
+       1,
+       "Cannot process load file (/proc/self/mem: Syntax error in loadile at line 0)\n",
+       "/proc/self/mem:0: file could not be read to its end\n"},
+      {"ENDHEADER\nDET = ALL\nENDROW\nDET = C\nFILTER = F1\nENDFILE\n",
+       {},
+       1,
+       syntax + "5)\n",
+       "in.lod:5: column not in the first row, where every column must appear\n"},
+      // A value given twice in a row, then two rows run together by a lost
+      // ENDROW: one finding each, and the run as without check+.
+      {"ENDHEADER\nDET = C\nDET = ALL\nFILTER = F1\nENDROW\n"
+       "DET = C\nFILTER = F2\nDET = ALL\nFILTER = F3\nENDROW\nENDFILE\n",
+       {},
+       0,
+       "",
+       "in.lod:3: column DET given again in row 1: its value from line 2 is lost (an ENDROW "
+       "missing?)\n"
+       "in.lod:8: column DET given again in row 2: its value from line 6 is lost (an ENDROW "
+       "missing?)\n"
+       "in.lod, r.rules: 2 input rows, 4 output rows, 1 of 1 rule matched, 0 rules dropped\n"},
+  };
+  for (const Case& c : cases) {
+    std::string input = "in.lod";
+    if (c.input.starts_with('/')) {
+      input = c.input;
+    } else {
+      file("in.lod", c.input);
+    }
+    std::vector<std::string> args = {input, "plain.lod", "r.rules"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    Outcome plain = run(args);
+    args[1] = "out.lod";
+    args.push_back("check+");
+    Outcome checked = run(args);
+    EXPECT_EQ(plain.status, c.status) << c.input;
+    EXPECT_EQ(checked.status, c.status) << c.input;
+    EXPECT_EQ(plain.out, c.plain) << c.input;
+    EXPECT_EQ(checked.out, c.plain + c.findings) << c.input;
+    if (c.status == 0) {
+      EXPECT_EQ(read("out.lod"), read("plain.lod")) << c.input;
+    }
+  }
+}
+
 TEST_F(Findings, DroppedRulesAreReportedBeforeARunThatFails) {
   file("in.lod", kInput);
   file("loop.rules", "DETT = ALL => DET = A ;\nDET = C => DET = D ;\nDET = D => DET = C ;\n");

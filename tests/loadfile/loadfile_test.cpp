@@ -161,35 +161,45 @@ struct Refused {
   const char* what;
   std::string text;
   int line;
+  LoadReason reason;
 };
 
 TEST_F(ReadLoadfile, RefusesMalformedFilesAtTheirLine) {
   using namespace std::string_literals;
   const Refused cases[] = {
-      {"empty file", "", 0},
-      {"ends after header", "A = 1\nENDHEADER\n", 2},
-      {"last line without newline", "ENDHEADER\nENDFILE", 2},
-      {"79 bytes before newline", "ENDHEADER\nA = " + std::string(75, 'v') + "\nENDFILE\n", 2},
-      {"78 bytes and carriage return", "ENDHEADER\n" + std::string(78, 'A') + "\r\nENDFILE\n", 2},
-      {"NUL before newline", "ENDHEADER\nA = x\0y\nENDFILE\n"s, 2},
-      {"indented closing line", "ENDHEADER\nA = 1\n  ENDROW\nENDFILE\n", 3},
-      {"closing line and remark", "ENDHEADER\nA = 1\nENDROW # done\nENDFILE\n", 3},
-      {"data without equals", "TITLE x\nENDHEADER\nENDFILE\n", 1},
-      {"ENDROW in header", "ENDROW\nENDHEADER\nENDFILE\n", 1},
-      {"ENDFILE in header", "A = 1\nENDFILE\n", 2},
-      {"ENDHEADER among rows", "ENDHEADER\nA = 1\nENDHEADER\nENDFILE\n", 3},
-      {"new column in second row", "ENDHEADER\nA = 1\nB = 2\nENDROW\nA = 3\nC = 4\nENDFILE\n", 6},
-      {"new column in third row", "ENDHEADER\nA = 1\nENDROW\nA = 2\nENDROW\nB = 3\nENDFILE\n", 6},
-      {"late comment column", "ENDHEADER\nA = 1\nENDROW\nA = 2\nCOMMENT = x\nENDFILE\n", 5},
-      {"row beyond the next", "ENDHEADER\nA = 1\nENDROW\nENDROW\nA = 2\nENDFILE\n", 5},
-      {"remark after ENDFILE", "ENDHEADER\nENDFILE\n\n# no\n", 4},
-      {"data after ENDFILE", "ENDHEADER\nENDFILE\nA = 1\n", 3},
-      {"unterminated blank after ENDFILE", "ENDHEADER\nENDFILE\n  ", 3},
+      {"empty file", "", 0, LOAD_EMPTY_FILE},
+      {"ends after header", "A = 1\nENDHEADER\n", 2, LOAD_NO_ENDFILE},
+      {"ends in header", "A = 1\n\n", 2, LOAD_NO_ENDHEADER},
+      {"last line without newline", "ENDHEADER\nENDFILE", 2, LOAD_NO_NEWLINE},
+      {"79 bytes before newline", "ENDHEADER\nA = " + std::string(75, 'v') + "\nENDFILE\n", 2,
+       LOAD_LONG_LINE},
+      {"78 bytes and carriage return", "ENDHEADER\n" + std::string(78, 'A') + "\r\nENDFILE\n", 2,
+       LOAD_LONG_LINE},
+      {"NUL before newline", "ENDHEADER\nA = x\0y\nENDFILE\n"s, 2, LOAD_NUL_BYTE},
+      {"indented closing line", "ENDHEADER\nA = 1\n  ENDROW\nENDFILE\n", 3, LOAD_NO_EQUALS},
+      {"closing line and remark", "ENDHEADER\nA = 1\nENDROW # done\nENDFILE\n", 3, LOAD_NO_EQUALS},
+      {"data without equals", "TITLE x\nENDHEADER\nENDFILE\n", 1, LOAD_NO_EQUALS},
+      {"ENDROW in header", "ENDROW\nENDHEADER\nENDFILE\n", 1, LOAD_CLOSED_IN_HEADER},
+      {"ENDFILE in header", "A = 1\nENDFILE\n", 2, LOAD_CLOSED_IN_HEADER},
+      {"ENDHEADER among rows", "ENDHEADER\nA = 1\nENDHEADER\nENDFILE\n", 3, LOAD_ENDHEADER_IN_ROWS},
+      {"new column in second row", "ENDHEADER\nA = 1\nB = 2\nENDROW\nA = 3\nC = 4\nENDFILE\n", 6,
+       LOAD_NEW_COLUMN},
+      {"new column in third row", "ENDHEADER\nA = 1\nENDROW\nA = 2\nENDROW\nB = 3\nENDFILE\n", 6,
+       LOAD_NEW_COLUMN},
+      {"late comment column", "ENDHEADER\nA = 1\nENDROW\nA = 2\nCOMMENT = x\nENDFILE\n", 5,
+       LOAD_NEW_COLUMN},
+      {"row beyond the next", "ENDHEADER\nA = 1\nENDROW\nENDROW\nA = 2\nENDFILE\n", 5,
+       LOAD_ROW_AFTER_EMPTY},
+      {"remark after ENDFILE", "ENDHEADER\nENDFILE\n\n# no\n", 4, LOAD_AFTER_ENDFILE},
+      {"data after ENDFILE", "ENDHEADER\nENDFILE\nA = 1\n", 3, LOAD_AFTER_ENDFILE},
+      {"unterminated blank after ENDFILE", "ENDHEADER\nENDFILE\n  ", 3, LOAD_NO_NEWLINE},
   };
   for (const Refused& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_FALSE(read_text(c.text));
     EXPECT_EQ(std::string(lod_error), "Syntax error in loadile at line " + std::to_string(c.line));
+    EXPECT_EQ(load_syntax_error.reason, c.reason);
+    EXPECT_EQ(load_syntax_error.line, c.line);
   }
 }
 
@@ -218,7 +228,8 @@ TEST_F(ReadLoadfile, ReadInHalvesAsInOnePiece) {
   const std::string ends[] = {"ENDFILE\n", "ENDFILE\n\n# remark\n", "A = 1\n"};
   auto read_as = [this](const std::string& text) {
     TablePtr t = read_text(text);
-    return t ? dump_table(t.get()) : std::string(lod_error);
+    if (t) return dump_table(t.get());
+    return std::string(lod_error) + ", reason " + std::to_string(load_syntax_error.reason);
   };
   for (const std::string& middle : middles) {
     for (const std::string& end : ends) {
@@ -271,8 +282,10 @@ TEST_F(ReadLoadfile, EveryByteReadsAsThePlainReading) {
 }
 
 TEST_F(ReadLoadfile, MissingFileCannotBeOpened) {
+  EXPECT_FALSE(read_text("ENDHEADER\n"));
   EXPECT_EQ(read_loadfile(path("absent.lod").c_str()), nullptr);
   EXPECT_STREQ(lod_error, "Cannot open loadfile");
+  EXPECT_EQ(load_syntax_error.reason, LOAD_NO_REASON);
 }
 
 }  // namespace

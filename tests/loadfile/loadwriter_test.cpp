@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include <loadfile/loadfile.h>
 #include <loadfile/outputfile.h>
@@ -253,6 +255,52 @@ TEST_F(WriteLoadfile, WritesThroughLinksAndIntoNonRegularFiles) {
   EXPECT_EQ(received, sample_text());
   ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// The signal a copy sends itself once it holds its file's lock.
+int copy_signal = 0;
+
+TEST_F(WriteLoadfile, ASignalSentIntoACopyTakesEffectOnceTheCopyIsDone) {
+  // A second link sends the output by the copy route. Faults sent by
+  // another process are held back as much as the others.
+  for (int sig : {SIGSEGV, SIGTRAP, SIGSYS, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGTERM}) {
+    std::string file = put_file("old.lod", std::string(1000, 'o'));
+    ASSERT_EQ(link(file.c_str(), path("link.lod").c_str()), 0);
+    copy_signal = sig;
+    vela_test::Outcome r = vela_test::run_in_child([&] {
+      struct rlimit no_core {};
+      setrlimit(RLIMIT_CORE, &no_core);
+      output_copy_hook = [] { kill(getpid(), copy_signal); };
+      _exit(write_loadfile(file.c_str(), sample().get()) == 0 ? 0 : 1);
+    });
+    // Ended by the signal (or by a sanitizer that caught it), not before.
+    EXPECT_NE(r.status, 0) << sig;
+    EXPECT_EQ(slurp(path("link.lod")), sample_text()) << sig;
+    EXPECT_EQ(listing(), "link.lod old.lod ") << sig;
+    unlink(path("link.lod").c_str());
+  }
+}
+
+TEST_F(WriteLoadfile, WritersOnSeveralThreadsAtOnceLeaveOnlyTheirFiles) {
+  // The signal guard's state is shared by every output open in the
+  // process; the last one closed gives the signals their actions back.
+  output_unnamed_staging = false;  // temporary names, armed and disarmed
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; i++) {
+    threads.emplace_back([this, i] {
+      TablePtr t = sample();
+      std::string file = path("out" + std::to_string(i) + ".lod");
+      for (int round = 0; round < 50; round++) write_loadfile(file.c_str(), t.get());
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  output_unnamed_staging = true;
+  EXPECT_EQ(listing(), "out0.lod out1.lod out2.lod out3.lod ");
+  for (int i = 0; i < 4; i++)
+    EXPECT_EQ(slurp(path("out" + std::to_string(i) + ".lod")), sample_text());
+  struct sigaction now {};
+  ASSERT_EQ(sigaction(SIGTERM, nullptr, &now), 0);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
 }
 
 // An output holds the signal guard from its opening on; every way of

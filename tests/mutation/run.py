@@ -36,7 +36,6 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent.parent
 EQUIVALENT = HERE / "equivalent.txt"
-LIBRARIES = ("velalib", "loadfile", "rowfan")
 OPERATORS = ("relational", "logical", "plus-one", "minus-one", "constant", "delete", "return")
 
 
@@ -58,8 +57,9 @@ class Mutant:
 
     @property
     def library(self):
+        """The folder under src/: velalib, loadfile, rowfan (or common)."""
         parts = Path(self.file).parts
-        return parts[1] if len(parts) > 2 and parts[1] in LIBRARIES else "other"
+        return parts[1] if len(parts) > 2 else "other"
 
 
 # ---------------------------------------------------------------- the sites
@@ -77,24 +77,32 @@ def code_lines(path: Path):
     generator = path.suffix in (".l", ".y")
     in_code = not generator
     sections = 0
+    depth = 0  # braces open in a %top or %code block; 0 in a %{ %} block
     in_comment = False
     for number, line in enumerate(lines, 1):
         stripped = line.strip()
-        if generator:
+        if generator and sections < 2:
             if stripped == "%%":
                 sections += 1
                 in_code = sections >= 2
                 continue
-            if sections < 2:
-                if re.match(r"^%(top|code)\b.*\{$", stripped) or stripped == "%{":
-                    in_code = True
-                    continue
-                if in_code and (stripped == "%}" or line.startswith("}")):
-                    in_code = False
-                    continue
+            if not in_code:
+                if stripped == "%{":
+                    in_code, depth = True, 0
+                elif re.match(r"^%(top|code)\b.*\{$", stripped):
+                    in_code, depth = True, 1
+                continue
+            if depth == 0 and stripped == "%}":
+                in_code = False
+                continue
         if not in_code:
             continue
         blanked, in_comment = blank_out(line, in_comment)
+        if depth > 0:
+            depth += blanked.count("{") - blanked.count("}")
+            if depth <= 0:
+                in_code = False
+                continue
         if not blanked.strip() or blanked.lstrip().startswith("#"):
             continue
         yield number, line, blanked
@@ -259,6 +267,11 @@ def read_equivalents(path: Path):
                 key = (block["file"], block["operator"], block["line"], block["mutant"])
                 entries[key] = block["reason"]
             block = {}
+            continue
+        if raw[0] in " \t" and block:
+            # A long reason runs on over indented lines.
+            last = list(block)[-1]
+            block[last] += " " + raw.strip()
             continue
         name, _, value = raw.partition(":")
         block[name.strip()] = value.strip()

@@ -77,7 +77,7 @@ std::string with_reachable_files(const std::string& entry) {
   int in = how.stdin_fd >= 0 ? how.stdin_fd : open("/dev/null", O_RDONLY);
   dup2(in, 0);
   dup2(how.stdout_fd >= 0 ? how.stdout_fd : out, 1);
-  dup2(err, 2);
+  dup2(how.stderr_fd >= 0 ? how.stderr_fd : err, 2);
   dup2(state, 3);
   for (int fd = 4; fd < 64; ++fd) close(fd);
   for (int fd : how.closed) close(fd);

@@ -51,6 +51,7 @@ struct Launch {
   bool reader_gone = false;                       // standard output a pipe nobody reads
   int stdin_fd = -1;                              // standard input, if not /dev/null
   int stdout_fd = -1;                             // standard output, if not a pipe to us
+  int stderr_fd = -1;                             // standard error, if not a pipe to us
   std::vector<int> signals{};                     // sent in turn once the program says "ready"
   fs::path dir = fs::temp_directory_path();       // working directory
   // Called once the program runs, before any signal; e.g. to open a FIFO.

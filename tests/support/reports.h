@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "support/process.h"
 #include <velalib/velaerror.h>
+#include "support/process.h"
 
 namespace vela_test {
 
