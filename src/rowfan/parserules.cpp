@@ -28,26 +28,28 @@ void lay_out(RuleFile& rules, Table* load) {
 // Reads the rules from `source`, a stream or text, into `rules`. A syntax
 // error ends the process inside; on return the whole input was accepted.
 template <typename Source>
-void read_rules(RuleFile& rules, Source source) {
-  RuleParse parse{.rules = rules, .xtarget = rules.target.get(), .xaction = rules.action.get()};
+void read_rules(RuleFile& rules, Source source, RuleReading how) {
+  RuleParse parse{
+      .rules = rules, .how = how, .xtarget = rules.target.get(), .xaction = rules.action.get()};
   start_rule_scanner(parse, source);
   yyparse(parse);
 }
 
 }  // namespace
 
-RuleFile parse_rules(const char* name, Table* load) {
+RuleFile parse_rules(const char* name, Table* load, RuleReading how) {
   RuleFile rules;
   lay_out(rules, load);
   std::unique_ptr<FILE, FileClose> stream(open_rules(name, rules.path));
-  read_rules(rules, stream.get());
+  read_rules(rules, stream.get(), how);
   return rules;
 }
 
-RuleFile parse_rule_text(std::string_view text, Table* load, std::string_view name) {
+RuleFile parse_rule_text(std::string_view text, Table* load, std::string_view name,
+                         RuleReading how) {
   RuleFile rules;
   lay_out(rules, load);
   rules.path = name;
-  read_rules(rules, text);
+  read_rules(rules, text, how);
   return rules;
 }

@@ -35,13 +35,21 @@ struct RuleFile {
   std::string path;
 };
 
+// How a parse reports a syntax error: its message line alone, or (check+)
+// followed by a line that says what the grammar expected at that point, in
+// the FILE:LINE: form editors jump to.
+struct RuleReading {
+  bool explain_errors = false;
+};
+
 // Lays out the target and action tables from the load Table's columns,
 // finds the rule file (open_rules) and reads it into them. Ends the process
 // when the file cannot be found or read, or holds a syntax error.
-RuleFile parse_rules(const char* name, Table* load);
+RuleFile parse_rules(const char* name, Table* load, RuleReading how = {});
 // The same parse of rules given as text, as if read from a file found under
 // `name`.
-RuleFile parse_rule_text(std::string_view text, Table* load, std::string_view name = "");
+RuleFile parse_rule_text(std::string_view text, Table* load, std::string_view name = "",
+                         RuleReading how = {});
 
 // Opens the rule file `name` as the lookup rules say, looking in `rule_dir`
 // for a bare name not found in the current directory. Returns the stream,

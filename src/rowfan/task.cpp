@@ -136,7 +136,7 @@ void task(int nparam, char** param) {
   copy_layout(input.get(), output.get(), col_expansion_number);
   copy_header(input.get(), output.get());
 
-  const RuleFile rules = parse_rules(rule_name, input.get());
+  const RuleFile rules = parse_rules(rule_name, input.get(), {.explain_errors = check});
   // Before the run, which may yet fail.
   if (check) report_dropped_rules(rules, input.get());
 

@@ -3,6 +3,10 @@
  * names a column the load file lacks is dropped whole at its `;`. */
 
 %define api.pure full
+// Syntax errors say what was expected, and each state expects only what it
+// can take: no reduction is made on a token before it is known to fit.
+%define parse.error custom
+%define lr.default-reduction consistent
 %param {RuleParse& parse}
 
 %code requires {
@@ -22,6 +26,7 @@ int rule_token(YYSTYPE* value, void* scanner);
 #include <string>
 #include <string_view>
 
+#include "check.h"
 #include "columns.h"
 #include <loadfile/loadfile.h>
 #include <loadfile/loadline.h>
@@ -31,7 +36,10 @@ int rule_token(YYSTYPE* value, void* scanner);
 namespace {
 
 int yylex(YYSTYPE* value, RuleParse& parse) {
-  return rule_token(value, parse.scanner.get());
+  parse.after_line = parse.token_end;
+  const int token = rule_token(value, parse.scanner.get());
+  parse.token_end = parse.xline;
+  return token;
 }
 
 void yyerror(RuleParse& parse, const char* message);
@@ -253,11 +261,61 @@ assignment
 
 namespace {
 
-void yyerror(RuleParse& parse, const char*) {
+[[noreturn]] void report_syntax_error(RuleParse& parse) {
   // The token text of the end of input is empty; a NUL byte ends it.
-  const std::string_view token = rule_token_text(parse);
+  std::string_view token = rule_token_text(parse);
+  token = token.substr(0, token.find('\0'));
   vela_error(VELA_RULE_SYNTAX, "Last token read (%.*s) on line %d", static_cast<int>(token.size()),
              token.data(), parse.xline);
 }
 
+void yyerror(RuleParse& parse, const char*) {
+  report_syntax_error(parse);
+}
+
+const char* expected_text(yysymbol_kind_t symbol) {
+  switch (symbol) {
+    case YYSYMBOL_YYEOF:
+      return "the end of the file";
+    case YYSYMBOL_IMPLIES:
+      return "'=>'";
+    case YYSYMBOL_SEMI:
+      return "';'";
+    case YYSYMBOL_OR:
+      return "'||'";
+    case YYSYMBOL_AND:
+      return "'&&'";
+    case YYSYMBOL_EQUALS:
+      return "'='";
+    case YYSYMBOL_WORD:
+      return "a word";
+    default:
+      return "nothing";
+  }
+}
+
 }  // namespace
+
+// What the grammar would have taken where the offending token stands, said
+// at the line where the token before it ended: where the missing piece
+// belongs.
+int yyreport_syntax_error(const yypcontext_t* context, RuleParse& parse) {
+  if (parse.how.explain_errors) {
+    yysymbol_kind_t expected[YYNTOKENS];
+    const int n = yypcontext_expected_tokens(context, expected, YYNTOKENS);
+    const int line = parse.after_line > 0 ? parse.after_line : parse.xline;
+    std::string text = parse.rules.path + ':' + std::to_string(line) + ": expected ";
+    for (int i = 0; i < n; i++) text += std::string(i > 0 ? " or " : "") + expected_text(expected[i]);
+    if (yypcontext_token(context) == YYSYMBOL_YYEOF) {
+      text += " before the end of the file";
+    } else {
+      std::string_view token = rule_token_text(parse);
+      token = token.substr(0, token.find('\0'));
+      char shown[64];
+      vela_fit_detail(shown, sizeof shown - 1, token);
+      text += std::string(" before ") + shown + " on line " + std::to_string(parse.xline);
+    }
+    explain_next_error({text});
+  }
+  report_syntax_error(parse);
+}
