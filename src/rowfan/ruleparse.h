@@ -68,8 +68,7 @@ struct RuleParse {
   int naction = 0;           // where the next assignment appends its action row
   bool missing = false;      // the rule names a column the Tables lack
 
-  int token_end = 0;             // line on which the token last read ended; 0 before any
-  int after_line = 0;            // the same for the token before it: where a missing one belongs
+  int after_line = 1;            // where the token before the one last read ended
   int rule_line = 0;             // line of the rule's first token; 0 before it is read
   std::string missing_column{};  // the first name that set `missing`
   bool in_choice = false;        // the newest assignment began a choice still being read

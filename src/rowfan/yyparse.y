@@ -36,10 +36,10 @@ int rule_token(YYSTYPE* value, void* scanner);
 namespace {
 
 int yylex(YYSTYPE* value, RuleParse& parse) {
-  parse.after_line = parse.token_end;
-  const int token = rule_token(value, parse.scanner.get());
-  parse.token_end = parse.xline;
-  return token;
+  // The scanner stops right after a token: the line it stands on is where
+  // the token before the next one ended.
+  parse.after_line = parse.xline;
+  return rule_token(value, parse.scanner.get());
 }
 
 void yyerror(RuleParse& parse, const char* message);
@@ -303,7 +303,7 @@ int yyreport_syntax_error(const yypcontext_t* context, RuleParse& parse) {
   if (parse.how.explain_errors) {
     yysymbol_kind_t expected[YYNTOKENS];
     const int n = yypcontext_expected_tokens(context, expected, YYNTOKENS);
-    const int line = parse.after_line > 0 ? parse.after_line : parse.xline;
+    const int line = parse.after_line;
     std::string text = parse.rules.path + ':' + std::to_string(line) + ": expected ";
     for (int i = 0; i < n; i++) text += std::string(i > 0 ? " or " : "") + expected_text(expected[i]);
     if (yypcontext_token(context) == YYSYMBOL_YYEOF) {

@@ -170,7 +170,7 @@ TEST_F(Findings, CheckExplainsRuleSyntaxErrors) {
        "r.rules:2: expected '=>' or '&&' before FILTER on line 2"},
       {"DET = ALL\n\n", "() on line 3",
        "r.rules:1: expected '=>' or '&&' before the end of the file"},
-      {" # nothing\n\n", "() on line 3", "r.rules:3: expected a word before the end of the file"},
+      {" # nothing\n\n", "() on line 3", "r.rules:1: expected a word before the end of the file"},
       {"DET = ALL => DET = A ;\r\n", "(\\r) on line 1",
        "r.rules:1: expected the end of the file or a word before \\r on line 1"},
   };
