@@ -12,8 +12,6 @@
 #include "harness.h"
 #include "rules.h"
 
-extern FILE* yyin;  // the scanner's stream
-
 namespace {
 
 std::string_view str(const char* s) {
@@ -64,28 +62,20 @@ void check_rule_tables(Table* target, Table* action) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static InputFile rules;
   static TablePtr load = [] {
     quiet_reports();
     return make_load_table();
   }();
 
-  const char* path = rules.fill({reinterpret_cast<const char*>(data), size});
-  TablePtr target(create_table());
-  TablePtr action(create_table());
+  RuleFile rules;
   try {
-    parse_rules(path, load.get(), target.get(), action.get());
+    rules = parse_rule_text({reinterpret_cast<const char*>(data), size}, load.get());
   } catch (const HarnessExit& exit) {
     // Only a syntax error may end a parse; the scanner's fatal failures
     // (status 2) must not happen on any rule file.
     FUZZ_CHECK(exit.status == 1, "parse ends only by a syntax error");
-    // The parse was cut short with the rule file still open.
-    if (yyin != nullptr) {
-      std::fclose(yyin);
-      yyin = nullptr;
-    }
     return 0;
   }
-  check_rule_tables(target.get(), action.get());
+  check_rule_tables(rules.target.get(), rules.action.get());
   return 0;
 }

@@ -24,8 +24,6 @@
 #include "rules.h"
 #include "tablecopy.h"
 
-extern FILE* yyin;  // the scanner's stream
-
 namespace {
 
 constexpr std::string_view kMarker = "%%RULES%%\n";
@@ -64,14 +62,6 @@ LoadOverlong long_lines(const std::string& path) {
   return found;
 }
 
-void close_rule_file() {
-  // A parse cut short by a report leaves the rule file open.
-  if (yyin != nullptr) {
-    std::fclose(yyin);
-    yyin = nullptr;
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -97,38 +87,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   copy_layout(input.get(), out_layout.get(), "EXPANSION_NUMBER");
   copy_header(input.get(), out_layout.get());
 
-  TablePtr target(create_table());
-  TablePtr action(create_table());
   long rows = 0;
   bool comparable = get_tab_colnum(input.get(), comment) < 0;
   std::vector<std::string> written;  // every cell, while comparable
   LoadOverlong overlong;
   try {
-    parse_rules(rule_path, input.get(), target.get(), action.get());
+    const RuleFile rules = parse_rules(rule_path, input.get());
     LoadWriterPtr writer(open_load_writer(output.c_str(), out_layout.get()));
     FUZZ_CHECK(writer != nullptr, "output opens");
     int ncol = input->ncol + 1;
-    int status =
-        expand_rows(input.get(), target.get(), action.get(), [&](const std::string_view* cells) {
-          if (rows == kMaxRows) return -1;
-          FUZZ_CHECK(cells[ncol - 1] == std::to_string(rows + 1),
-                     "EXPANSION_NUMBER counts the rows");
-          comparable = comparable && written.size() < kMaxCompared;
-          for (int c = 0; c < ncol && comparable; ++c) {
-            comparable =
-                survives_reading(cells[c]) && cells[c].find('\n') == std::string_view::npos;
-            // An empty cell may be a view with no storage at all.
-            written.push_back(cells[c].empty() ? std::string() : std::string(cells[c]));
-          }
-          ++rows;
-          return put_load_row(writer.get(), cells);
-        });
+    int status = expand_rows(input.get(), rules, [&](const std::string_view* cells) {
+      if (rows == kMaxRows) return -1;
+      FUZZ_CHECK(cells[ncol - 1] == std::to_string(rows + 1), "EXPANSION_NUMBER counts the rows");
+      comparable = comparable && written.size() < kMaxCompared;
+      for (int c = 0; c < ncol && comparable; ++c) {
+        comparable = survives_reading(cells[c]) && cells[c].find('\n') == std::string_view::npos;
+        // An empty cell may be a view with no storage at all.
+        written.push_back(cells[c].empty() ? std::string() : std::string(cells[c]));
+      }
+      ++rows;
+      return put_load_row(writer.get(), cells);
+    });
     FUZZ_CHECK(status == 0 || rows == kMaxRows, "a stopped run was stopped by the cap");
     overlong = load_writer_overlong(writer.get());
     FUZZ_CHECK(close_load_writer(writer.release()) == 0, "output closes");
   } catch (const HarnessExit& exit) {
     FUZZ_CHECK(exit.status == 1, "a run ends only with a reported error");
-    close_rule_file();
     FUZZ_CHECK(!std::filesystem::exists(output), "a failed run leaves no output");
     for (const auto& entry : std::filesystem::directory_iterator(scratch_dir())) {
       FUZZ_CHECK(false, ("left behind: " + entry.path().string()).c_str());

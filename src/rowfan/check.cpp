@@ -14,7 +14,6 @@
 #include <velalib/option.h>
 #include <velalib/velaerror.h>
 #include "columns.h"
-#include "rules.h"
 
 namespace {
 
@@ -161,9 +160,9 @@ void report_load_repeats(std::string_view load_file, const std::vector<LoadRepea
   for (const LoadRepeat& repeat : repeats) finding(repeat_text(load_file, repeat));
 }
 
-void report_dropped_rules(std::string_view rule_file, Table* input) {
-  for (const DroppedRule& dropped : xdropped) {
-    std::string line = located(rule_file, dropped.line) +
+void report_dropped_rules(const RuleFile& rules, Table* input) {
+  for (const DroppedRule& dropped : rules.dropped) {
+    std::string line = located(rules.path, dropped.line) +
                        "rule dropped: the load file has no column " + dropped.column;
     if (const char* near = nearest_column(input, dropped.column)) {
       line += std::string(" (did you mean ") + near + "?)";
@@ -172,7 +171,7 @@ void report_dropped_rules(std::string_view rule_file, Table* input) {
   }
 }
 
-void report_run(std::string_view rule_file, std::string_view input_file, Table* input,
+void report_run(const RuleFile& rules, std::string_view input_file, Table* input,
                 const ExpansionRecord& record) {
   const int nrule = static_cast<int>(record.matches.size());
   int matched = 0;
@@ -181,8 +180,8 @@ void report_run(std::string_view rule_file, std::string_view input_file, Table* 
       matched++;
       continue;
     }
-    int line = i < static_cast<int>(xrule_line.size()) ? xrule_line[i] : i + 1;
-    finding(located(rule_file, line) + "rule matched no row");
+    int line = i < static_cast<int>(rules.rule_line.size()) ? rules.rule_line[i] : i + 1;
+    finding(located(rules.path, line) + "rule matched no row");
   }
 
   // The rows never carry a column whose name is kept for the tools' own
@@ -202,8 +201,8 @@ void report_run(std::string_view rule_file, std::string_view input_file, Table* 
             counted(held, "row") + " had a value)");
   }
 
-  finding(std::string(input_file) + ", " + std::string(rule_file) + ": " +
-          counted(nrow, "input row") + ", " + counted(record.rows, "output row") + ", " +
-          std::to_string(matched) + " of " + counted(nrule, "rule") + " matched, " +
-          counted(static_cast<long long>(xdropped.size()), "rule") + " dropped");
+  finding(std::string(input_file) + ", " + rules.path + ": " + counted(nrow, "input row") + ", " +
+          counted(record.rows, "output row") + ", " + std::to_string(matched) + " of " +
+          counted(nrule, "rule") + " matched, " +
+          counted(static_cast<long long>(rules.dropped.size()), "rule") + " dropped");
 }

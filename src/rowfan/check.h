@@ -10,6 +10,7 @@
 #include <loadfile/loadfile.h>
 #include <loadfile/table.h>
 #include "expand.h"
+#include "rules.h"
 
 // Every option given that no part of the tool has asked for, named as typed,
 // with the option asked for nearest its name when one is near.
@@ -27,13 +28,14 @@ void explain_load_error(std::string_view load_file, const std::vector<LoadRepeat
 // text line: written after the report's own line, as the process ends.
 void explain_next_error(std::vector<std::string> lines);
 
-// Every rule the parser dropped for naming a column that `input` lacks, with
-// the column of `input` nearest that name when one is near.
-void report_dropped_rules(std::string_view rule_file, Table* input);
+// Every rule the parser dropped from `rules` for naming a column that
+// `input` lacks, with the column of `input` nearest that name when one is
+// near.
+void report_dropped_rules(const RuleFile& rules, Table* input);
 
 // What the run showed: the rules that matched no row, the columns of `input`
 // whose values the output leaves empty, and a closing summary line.
-void report_run(std::string_view rule_file, std::string_view input_file, Table* input,
+void report_run(const RuleFile& rules, std::string_view input_file, Table* input,
                 const ExpansionRecord& record);
 
 // The column of `table` nearest `name` by edit distance, when it is near for

@@ -7,10 +7,12 @@
 #include <vector>
 
 #include <loadfile/table.h>
+#include "rules.h"
 
-// Appends the expanded rows, each with its EXPANSION_NUMBER, to `output`,
-// which is laid out as the input's columns plus EXPANSION_NUMBER.
-void use_rules(Table* input, Table* output, Table* target, Table* action);
+// Appends the rows that `rules` expand `input` to, each with its
+// EXPANSION_NUMBER, to `output`, which is laid out as the input's columns
+// plus EXPANSION_NUMBER.
+void use_rules(Table* input, Table* output, const RuleFile& rules);
 
 // The same expansion, handing each final row to `sink` instead: one cell per
 // column of the output layout (input columns, then EXPANSION_NUMBER). The
@@ -28,7 +30,7 @@ struct ExpansionRecord {
   long long chain_changes = 0;     // counts the times `chain` changed from row to row
 };
 
-int expand_rows(Table* input, Table* target, Table* action, const RowSink& sink,
+int expand_rows(Table* input, const RuleFile& rules, const RowSink& sink,
                 ExpansionRecord* record = nullptr);
 
 // The single steps on a work table used as a stack (its columns: the input's,

@@ -16,6 +16,7 @@ namespace {
 // input for the length of the run.
 struct Expansion {
   const RuleSet& rules;
+  const RuleFile& file;  // what the rules were compiled from
   Table* input;
   RowStack stack;
   LoopGuard guard;
@@ -145,7 +146,7 @@ void apply_match(Expansion& e, int t, int input_row) {
     child[set.choice_cells[k].column] = set.choice_cells[k].value;
   }
   stack.frames[t + 1].used = rule_number;
-  check_push(e.guard, stack, input_row);
+  check_push(e.guard, stack, e.file, input_row);
 }
 
 // Where the top row, about to be emitted, comes from: the rules that
@@ -167,9 +168,9 @@ void record_row(ExpansionRecord& record, const RowStack& stack, int input_row) {
 
 }  // namespace
 
-int run_expansion(const RuleSet& rules, Table* input, const RowSink& sink,
+int run_expansion(const RuleSet& rules, const RuleFile& file, Table* input, const RowSink& sink,
                   ExpansionRecord* record) {
-  Expansion e{rules, input, RowStack(), LoopGuard(), record, {}};
+  Expansion e{rules, file, input, RowStack(), LoopGuard(), record, {}};
   e.stack.ncol = rules.ncol;
   for (int c = 0; c < rules.ncol; c++) {
     if (rules.carried[c]) e.carried.push_back(c);

@@ -44,8 +44,9 @@ inline const std::string_view* row_cells(const RowStack& stack, int depth) {
   return &stack.cells[static_cast<size_t>(depth) * (stack.ncol + 1)];
 }
 
-// Expands every row of `input` by `rules`, handing each final row to
-// `sink`; returns -1 as soon as the sink does, else 0. A `record`, when
-// given, is kept up to date for the sink (its matches sized by the caller).
-int run_expansion(const RuleSet& rules, Table* input, const RowSink& sink,
+// Expands every row of `input` by `rules`, compiled from `file`, handing
+// each final row to `sink`; returns -1 as soon as the sink does, else 0. A
+// `record`, when given, is kept up to date for the sink (its matches sized
+// by the caller).
+int run_expansion(const RuleSet& rules, const RuleFile& file, Table* input, const RowSink& sink,
                   ExpansionRecord* record = nullptr);

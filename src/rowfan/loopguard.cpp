@@ -45,12 +45,13 @@ void forget(LoopGuard& guard) {
   guard.hashes.pop_back();
 }
 
-[[noreturn]] void report_loop(const RowStack& stack, int input_row, int from, int to) {
+[[noreturn]] void report_loop(const RowStack& stack, const RuleFile& rules, int input_row, int from,
+                              int to) {
   // Name the rules of the cycle by the lines they stand on in the rule file.
   std::vector<int> lines;
   for (int d = from + 1; d <= to; d++) {
     int rule = stack.frames[d].used;
-    int line = rule < static_cast<int>(xrule_line.size()) ? xrule_line[rule] : rule + 1;
+    int line = rule < static_cast<int>(rules.rule_line.size()) ? rules.rule_line[rule] : rule + 1;
     if (std::find(lines.begin(), lines.end(), line) == lines.end()) lines.push_back(line);
   }
   std::sort(lines.begin(), lines.end());
@@ -68,7 +69,8 @@ void forget(LoopGuard& guard) {
 
 }  // namespace
 
-void check_deep_push(LoopGuard& guard, const RowStack& stack, int input_row) {
+void check_deep_push(LoopGuard& guard, const RowStack& stack, const RuleFile& rules,
+                     int input_row) {
   // While deep, `hashes` holds one entry for every row below the top.
   if (!guard.deep) {
     guard.deep = true;
@@ -79,7 +81,7 @@ void check_deep_push(LoopGuard& guard, const RowStack& stack, int input_row) {
   auto range = guard.path.equal_range(h);
   for (auto it = range.first; it != range.second; ++it) {
     if (it->second < top && same_row(stack, it->second, top)) {
-      report_loop(stack, input_row, it->second, top);
+      report_loop(stack, rules, input_row, it->second, top);
     }
   }
   remember(guard, stack, top);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "expansion.h"
+#include "rules.h"
 
 constexpr int kDeepStack = 64;
 
@@ -22,14 +23,16 @@ struct LoopGuard {
   std::vector<size_t> hashes;                 // by depth, for every row below the top
 };
 
-// Reports a row that repeats an ancestor and ends the run; called after the
-// new top row of `stack` was pushed for input row `input_row`.
-void check_deep_push(LoopGuard& guard, const RowStack& stack, int input_row);
+// Reports a row that repeats an ancestor, naming the rules of the cycle by
+// their lines in `rules`, and ends the run; called after the new top row of
+// `stack` was pushed for input row `input_row`.
+void check_deep_push(LoopGuard& guard, const RowStack& stack, const RuleFile& rules, int input_row);
 // Forgets the rows no longer on the path; called after a pop.
 void check_deep_pop(LoopGuard& guard, int depth);
 
-inline void check_push(LoopGuard& guard, const RowStack& stack, int input_row) {
-  if (guard.deep || stack.depth > kDeepStack) check_deep_push(guard, stack, input_row);
+inline void check_push(LoopGuard& guard, const RowStack& stack, const RuleFile& rules,
+                       int input_row) {
+  if (guard.deep || stack.depth > kDeepStack) check_deep_push(guard, stack, rules, input_row);
 }
 inline void check_pop(LoopGuard& guard, int depth) {
   if (guard.deep) check_deep_pop(guard, depth);

@@ -6,13 +6,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <velalib/velaerror.h>
 #include <velalib/velastring.h>
 #include "rules.h"
 
-const char* default_rule_dir = ROWFAN_RULE_DIR;
-std::string rule_file_path;
+const char* const default_rule_dir = ROWFAN_RULE_DIR;
 
 namespace {
 
@@ -44,17 +44,17 @@ bool has_directory_part(const char* name) {
 
 }  // namespace
 
-FILE* open_rules(const char* name) {
+FILE* open_rules(const char* name, std::string& path, const char* rule_dir) {
   if (FILE* stream = open_rule_stream(name)) {
-    rule_file_path = name;
+    path = name;
     return stream;
   }
 
-  if (default_rule_dir != nullptr && !has_directory_part(name)) {
+  if (rule_dir != nullptr && !has_directory_part(name)) {
     // The whole path, however long: a cut one would name another file.
-    const std::string path = std::string(default_rule_dir) + name;
-    if (FILE* stream = open_rule_stream(path.c_str())) {
-      rule_file_path = path;
+    std::string in_dir = std::string(rule_dir) + name;
+    if (FILE* stream = open_rule_stream(in_dir.c_str())) {
+      path = std::move(in_dir);
       return stream;
     }
   }

@@ -10,51 +10,49 @@
 #include <loadfile/table.h>
 
 // Where a rule file named without a directory part is looked for after the
-// current directory. Fixed in the program; tests may point it elsewhere.
-extern const char* default_rule_dir;
-// The path open_rules found the rule file under: the name as given, or with
-// the rule directory before it.
-extern std::string rule_file_path;
+// current directory. Fixed in the program.
+extern const char* const default_rule_dir;
 
-// Parser state, one parse per process.
-extern int xline;
-extern Table* xtarget;
-extern Table* xaction;
-// Line of the first token of each accepted rule, by target row; lets
-// messages about a rule name where it stands in the rule file.
-extern std::vector<int> xrule_line;
-// Each rule dropped for naming a column the load file lacks: the line of its
-// first token and the first such name, in rule-file order.
+// A rule dropped for naming a column the load file lacks: the line of its
+// first token and the first such name.
 struct DroppedRule {
   int line;
   std::string column;
 };
-extern std::vector<DroppedRule> xdropped;
 
-// The value of a WORD token: its place in the parser's text of values (see
-// scan_word) and the line on which the token begins.
-struct RuleWord {
-  int at;
-  int length;
-  int line;
+// What reading a rule file gives. Owns all of it; nothing of a parse is
+// left anywhere else, so any number of rule files can be read, one after
+// another or at once.
+struct RuleFile {
+  TablePtr target;  // one row per accepted rule: its tests, then `_FIRST` and `_LAST`
+  TablePtr action;  // one row per choice
+  // Line of the first token of each accepted rule, by target row; lets
+  // messages about a rule name where it stands in the rule file.
+  std::vector<int> rule_line;
+  std::vector<DroppedRule> dropped;  // in rule-file order
+  // Where the rule file was found: the name as given, or with the rule
+  // directory before it.
+  std::string path;
 };
-// Files a WORD token's value for the parser and returns its place: the
-// token's text, letters a-z upper-cased; a token that begins with a quote
-// loses it and everything from the matching quote or the first NUL byte on
-// (an unclosed quote keeps the rest). Any other token is a run of word
-// characters, which holds no NUL. Called by the scanner before it counts
-// the token's own lines.
-RuleWord scan_word(std::string_view token);
 
-// Scanner. Token codes 258 to 264 (IMPLIES, SEMI, OR, AND, EQUALS, WORD,
-// OTHER) come from the header that bison generates from the grammar.
-extern char* yytext;
-int yylex();
-int yywrap();
-int yyparse();
-void yyerror(const char* message);
-// Points the scanner at a stream (and discards any earlier buffer).
-void rule_scan_start(FILE* stream);
+// How a parse reports a syntax error: its message line alone, or (check+)
+// followed by a line that says what the grammar expected at that point, in
+// the FILE:LINE: form editors jump to.
+struct RuleReading {
+  bool explain_errors = false;
+};
 
-FILE* open_rules(const char* name);
-void parse_rules(const char* name, Table* load, Table* target, Table* action);
+// Lays out the target and action tables from the load Table's columns,
+// finds the rule file (open_rules) and reads it into them. Ends the process
+// when the file cannot be found or read, or holds a syntax error.
+RuleFile parse_rules(const char* name, Table* load, RuleReading how = {});
+// The same parse of rules given as text, as if read from a file found under
+// `name`.
+RuleFile parse_rule_text(std::string_view text, Table* load, std::string_view name = "",
+                         RuleReading how = {});
+
+// Opens the rule file `name` as the lookup rules say, looking in `rule_dir`
+// for a bare name not found in the current directory. Returns the stream,
+// owned by the caller, and sets `path` to where it was found; does not
+// return when no file can be opened.
+FILE* open_rules(const char* name, std::string& path, const char* rule_dir = default_rule_dir);

@@ -116,11 +116,11 @@ void refuse_trace_over_files(const char* trace_name, const char* out_name, const
 // Neither written file may replace the rule file as it was opened, wherever
 // the lookup found it. (The output may replace the input: that is an
 // expansion in place.)
-void refuse_writing_over_rules(const char* trace_name, const char* out_name) {
-  if (*trace_name != '\0' && writes_over(trace_name, rule_file_path.c_str()))
+void refuse_writing_over_rules(const RuleFile& rules, const char* trace_name,
+                               const char* out_name) {
+  if (*trace_name != '\0' && writes_over(trace_name, rules.path.c_str()))
     vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
-  if (writes_over(out_name, rule_file_path.c_str()))
-    vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+  if (writes_over(out_name, rules.path.c_str())) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
 }
 
 // Before the first message: when the output or the trace is the file behind
@@ -178,12 +178,10 @@ void task(int nparam, char** param) {
   copy_layout(input.get(), output.get(), col_expansion_number);
   copy_header(input.get(), output.get());
 
-  TablePtr target(create_table());
-  TablePtr action(create_table());
-  parse_rules(rule_name, input.get(), target.get(), action.get());
-  refuse_writing_over_rules(trace_name, out_name);
+  const RuleFile rules = parse_rules(rule_name, input.get(), {.explain_errors = check});
+  refuse_writing_over_rules(rules, trace_name, out_name);
   // Before the run, which may yet fail.
-  if (check) report_dropped_rules(rule_file_path, input.get());
+  if (check) report_dropped_rules(rules, input.get());
 
   // Rows are written as they are produced, so the output never has to be
   // held in memory whole. Until both files are in place, what was written
@@ -191,7 +189,7 @@ void task(int nparam, char** param) {
   RunOutputs outputs;
   arm_output_discard(&outputs);
   if (*trace_name != '\0') {
-    outputs.trace.reset(open_trace(trace_name, xrule_line));
+    outputs.trace.reset(open_trace(trace_name, rules.rule_line));
     if (!outputs.trace) vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
   }
   outputs.writer.reset(open_load_writer(out_name, output.get()));
@@ -213,8 +211,7 @@ void task(int nparam, char** param) {
       return 0;
     };
   }
-  int status = expand_rows(input.get(), target.get(), action.get(), sink,
-                           check || trace ? &record : nullptr);
+  int status = expand_rows(input.get(), rules, sink, check || trace ? &record : nullptr);
   if (status < 0) vela_error(VELA_CANNOT_WRITE_FILE, "%s", failed);
   // Both files are written out before either is put in place, and then put
   // in place as one, so that the trace always describes the output beside
@@ -238,5 +235,5 @@ void task(int nparam, char** param) {
               overlong.line, overlong.name.c_str(), overlong.count,
               overlong.count == 1 ? "line" : "lines", kLoadLineMax);
   }
-  if (check) report_run(rule_file_path, in_name, input.get(), record);
+  if (check) report_run(rules, in_name, input.get(), record);
 }

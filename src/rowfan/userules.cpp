@@ -11,16 +11,16 @@
 #include "expansion.h"
 #include "ruleset.h"
 
-int expand_rows(Table* input, Table* target, Table* action, const RowSink& sink,
-                ExpansionRecord* record) {
+int expand_rows(Table* input, const RuleFile& rules, const RowSink& sink, ExpansionRecord* record) {
+  Table* target = rules.target.get();
   if (record) record->matches.assign(target->nrow > 0 ? target->nrow : 0, 0);
   if (input->nrow <= 0) return 0;
-  RuleSet rules;
-  build_rule_set(rules, input, target, action);
-  return run_expansion(rules, input, sink, record);
+  RuleSet set;
+  build_rule_set(set, input, target, rules.action.get());
+  return run_expansion(set, rules, input, sink, record);
 }
 
-void use_rules(Table* input, Table* output, Table* target, Table* action) {
+void use_rules(Table* input, Table* output, const RuleFile& rules) {
   // An input without rows gives an output without rows, not the one empty
   // row that laying out the output leaves.
   if (input->nrow <= 0) {
@@ -33,7 +33,7 @@ void use_rules(Table* input, Table* output, Table* target, Table* action) {
     names.emplace_back(name ? name : col_expansion_number);
   }
   int k = 0;
-  expand_rows(input, target, action, [&](const std::string_view* cells) {
+  expand_rows(input, rules, [&](const std::string_view* cells) {
     for (int c = 0; c <= input->ncol; c++) {
       if (!cells[c].empty()) put_tab_cell(output, names[c], k, cells[c]);
     }

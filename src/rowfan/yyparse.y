@@ -2,63 +2,57 @@
  * tests) and one action-table row per choice (its assignments); a rule that
  * names a column the load file lacks is dropped whole at its `;`. */
 
+%define api.pure full
+// Syntax errors say what was expected, and each state expects only what it
+// can take: no reduction is made on a token before it is known to fit.
+%define parse.error custom
+%define lr.default-reduction consistent
+%param {RuleParse& parse}
+
 %code requires {
-#include "rules.h"
+#include "ruleparse.h"
+}
+
+%code provides {
+// The scanner's entry: the next token of the file `scanner` reads.
+int rule_token(YYSTYPE* value, void* scanner);
 }
 
 %code {
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "check.h"
 #include "columns.h"
 #include <loadfile/loadfile.h>
 #include <loadfile/loadline.h>
-#include "rules.h"
+#include <loadfile/lodstring.h>
 #include <velalib/velaerror.h>
-
-int xline = 1;
-Table* xtarget = nullptr;
-Table* xaction = nullptr;
-std::vector<int> xrule_line;
-std::vector<DroppedRule> xdropped;
 
 namespace {
 
-// Parser state of the rule being read; reset at the start of every parse.
-int first = 0;         // first action row of the rule being parsed
-int ntarget = 0;       // its target row; the number of rules accepted so far
-int naction = 0;       // where the next assignment appends its action row
-bool missing = false;  // the rule names a column the Tables lack
-int rule_line = 0;     // line of the rule's first token; 0 before it is read
-std::string missing_column;  // the first name that set `missing`
-bool in_choice = false;  // the newest assignment began a choice still being read
-int first_col = -1;  // the target table's `_FIRST` and `_LAST` columns
-int last_col = -1;
-
-// The text of each value scanned, one after another; a value is its place
-// in here, since growing may move the text. Grown by hand: each value is
-// written straight into it, upper-cased on the way.
-struct WordText {
-  std::unique_ptr<char[]> text;
-  size_t size = 0;
-  size_t capacity = 0;
-};
-WordText words;
-
-std::string_view word(RuleWord w) {
-  return std::string_view(words.text.get() + w.at, w.length);
+int yylex(YYSTYPE* value, RuleParse& parse) {
+  // The scanner stops right after a token: the line it stands on is where
+  // the token before the next one ended.
+  parse.after_line = parse.xline;
+  return rule_token(value, parse.scanner.get());
 }
 
-// Room for `length` more bytes; there is always some text, so that even an
-// empty value points somewhere.
+void yyerror(RuleParse& parse, const char* message);
+
+std::string_view word(const RuleParse& parse, RuleWord w) {
+  return std::string_view(parse.words.text.get() + w.at, w.length);
+}
+
+// Room for `length` more bytes and a NUL; there is always some text, so
+// that even an empty value points somewhere.
 char* make_room(WordText& words, size_t length) {
-  if (!words.text || words.capacity - words.size < length) {
-    size_t capacity = std::max<size_t>(256, 2 * (words.size + length));
+  if (!words.text || words.capacity - words.size <= length) {
+    size_t capacity = std::max<size_t>(256, 2 * (words.size + length + 1));
     auto text = std::make_unique<char[]>(capacity);
     if (words.size > 0) std::memcpy(text.get(), words.text.get(), words.size);
     words.text = std::move(text);
@@ -67,27 +61,22 @@ char* make_room(WordText& words, size_t length) {
   return words.text.get() + words.size;
 }
 
-char upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 }  // namespace
 
-RuleWord scan_word(std::string_view token) {
-  const char* in = token.data();
-  const char* end = in + token.size();
-  char stop = '\0';
-  if (in != end && (*in == '"' || *in == '\'')) stop = *in++;
-  char* const start = make_room(words, end - in);
-  char* out = start;
-  if (stop == '\0') {
-    // A run of word characters: nothing to stop at.
-    for (; in != end; ++in) *out++ = upper(*in);
-  } else {
-    for (; in != end && *in != stop && *in != '\0'; ++in) *out++ = upper(*in);
+RuleWord scan_word(RuleParse& parse, std::string_view token) {
+  if (!token.empty() && (token[0] == '"' || token[0] == '\'')) {
+    // What stands between the quotes; a NUL byte ends the text as well.
+    const char stop = token[0];
+    token.remove_prefix(1);
+    token = token.substr(0, token.find(stop));
+    token = token.substr(0, token.find('\0'));
   }
-  const RuleWord w{static_cast<int>(words.size), static_cast<int>(out - start), xline};
-  words.size += out - start;
+  char* const start = make_room(parse.words, token.size());
+  std::memcpy(start, token.data(), token.size());
+  start[token.size()] = '\0';
+  strucase(start);
+  const RuleWord w{static_cast<int>(parse.words.size), static_cast<int>(token.size()), parse.xline};
+  parse.words.size += token.size();
   return w;
 }
 
@@ -96,57 +85,48 @@ namespace {
 // Once a test or an assignment has used its values, none is pending unless
 // the scanner has already read past the second: then the text waits for the
 // next one.
-void release_words(RuleWord last) {
-  if (words.size == static_cast<size_t>(last.at) + last.length) words.size = 0;
+void release_words(RuleParse& parse, RuleWord last) {
+  if (parse.words.size == static_cast<size_t>(last.at) + last.length) parse.words.size = 0;
 }
 
-// Column numbers by name, for one Table whose columns stay as they are
-// while the rule file is read: a rule file names few columns, over and over,
-// so most lookups end at the first entry tried.
-struct ColumnCache {
-  struct Entry {
-    std::string name;
-    int column = -1;
-    bool known = false;
+// Column names of one Table differ mostly in length or in their first or
+// last byte; a hash of those three spreads them over the slots at a fraction
+// of the cost of hashing every byte, which a name is looked up too often to
+// pay. Names that share all three stay apart, only a step slower.
+std::size_t column_hash(std::string_view name) {
+  if (name.empty()) return 0;
+  return (name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
+          static_cast<unsigned char>(name.back())) *
+         kHashMul >>
+         32;
+}
+
+int column_of(ColumnIndex& index, std::string_view name) {
+  const std::size_t hash = column_hash(name);
+  auto same = [&](const ColumnSlot& slot) {
+    return slot.length == name.size() && std::memcmp(slot.name, name.data(), name.size()) == 0;
   };
-  Table* table = nullptr;
-  std::array<Entry, 64> entries;
-};
-
-ColumnCache target_columns;
-ColumnCache action_columns;
-
-void reset_columns(ColumnCache& cache, Table* table) {
-  cache.table = table;
-  for (ColumnCache::Entry& entry : cache.entries) entry.known = false;
-}
-
-int column_of(ColumnCache& cache, std::string_view name) {
-  // Names that share a length and their first and last bytes share an
-  // entry; they take turns in it and stay correct, only slower.
-  const size_t slot = name.empty() ? 0
-                                   : name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
-                                         static_cast<unsigned char>(name.back());
-  ColumnCache::Entry& entry = cache.entries[slot % cache.entries.size()];
-  if (!entry.known || entry.name.size() != name.size() ||
-      std::memcmp(entry.name.data(), name.data(), name.size()) != 0) {
-    entry.name = name;
-    entry.column = get_tab_colnum(cache.table, name);
-    entry.known = true;
-  }
-  return entry.column;
+  if (const ColumnSlot* slot = index.slots.find(hash, same)) return slot->column;
+  const int column = get_tab_colnum(index.table, name);
+  if (column < 0) return column;
+  bool added = false;
+  ColumnSlot& slot = index.slots.claim(hash, same, &added);
+  slot.name = get_tab_colname(index.table, column);
+  slot.length = name.size();
+  slot.column = column;
+  return column;
 }
 
 // Writes a rule's first or last action row into its bookkeeping column.
-void put_number(int column, const char* name, int n) {
+void put_number(RuleParse& parse, int column, const char* name, int n) {
   char text[16];
   auto [end, ec] = std::to_chars(text, text + sizeof text, n);
   (void)ec;
   const std::string_view number(text, end - text);
   if (column >= 0) {
-    put_tab_cell_bynum(xtarget, column, ntarget, number);
+    put_tab_cell_bynum(parse.xtarget, column, parse.ntarget, number);
   } else {
-    put_tab_cell(xtarget, name, ntarget, number);
+    put_tab_cell(parse.xtarget, name, parse.ntarget, number);
   }
 }
 
@@ -188,19 +168,10 @@ void check_assigned_value(std::string_view name, std::string_view value, int lin
 %start rule_list
 
 %initial-action {
-  first = 0;
-  ntarget = 0;
-  naction = 0;
-  missing = false;
-  rule_line = 0;
-  xrule_line.clear();
-  xdropped.clear();
-  in_choice = false;
-  words.size = 0;
-  reset_columns(target_columns, xtarget);
-  reset_columns(action_columns, xaction);
-  first_col = get_tab_colnum(xtarget, col_first);
-  last_col = get_tab_colnum(xtarget, col_last);
+  parse.target_columns.table = parse.xtarget;
+  parse.action_columns.table = parse.xaction;
+  parse.first_col = get_tab_colnum(parse.xtarget, col_first);
+  parse.last_col = get_tab_colnum(parse.xtarget, col_last);
 }
 
 %%
@@ -212,22 +183,22 @@ rule_list
 
 rule
   : condition IMPLIES choice_list SEMI {
-      if (missing) {
+      if (parse.missing) {
         // Roll both Tables back to where they stood before the rule.
-        missing = false;
-        xdropped.push_back({rule_line, missing_column});
-        trunc_table(xtarget, ntarget);
-        trunc_table(xaction, first);
-        naction = first;
+        parse.missing = false;
+        parse.rules.dropped.push_back({parse.rule_line, parse.missing_column});
+        trunc_table(parse.xtarget, parse.ntarget);
+        trunc_table(parse.xaction, parse.first);
+        parse.naction = parse.first;
       } else {
-        put_number(first_col, col_first, first);
-        put_number(last_col, col_last, naction - 1);
-        xrule_line.push_back(rule_line);
-        first = naction;
-        ++ntarget;
+        put_number(parse, parse.first_col, col_first, parse.first);
+        put_number(parse, parse.last_col, col_last, parse.naction - 1);
+        parse.rules.rule_line.push_back(parse.rule_line);
+        parse.first = parse.naction;
+        ++parse.ntarget;
       }
-      rule_line = 0;
-      in_choice = false;
+      parse.rule_line = 0;
+      parse.in_choice = false;
     }
   ;
 
@@ -238,21 +209,21 @@ condition
 
 test
   : WORD EQUALS WORD {
-      if (rule_line == 0) rule_line = $1.line;
-      const int column = column_of(target_columns, word($1));
+      if (parse.rule_line == 0) parse.rule_line = $1.line;
+      const int column = column_of(parse.target_columns, word(parse, $1));
       if (column < 0) {
-        if (!missing) missing_column = word($1);
-        missing = true;
-      } else if (!missing) {
-        put_tab_cell_bynum(xtarget, column, ntarget, word($3));
+        if (!parse.missing) parse.missing_column = word(parse, $1);
+        parse.missing = true;
+      } else if (!parse.missing) {
+        put_tab_cell_bynum(parse.xtarget, column, parse.ntarget, word(parse, $3));
       }
-      release_words($3);
+      release_words(parse, $3);
     }
   ;
 
 choice_list
-  : choice { in_choice = false; }
-  | choice_list OR choice { in_choice = false; }
+  : choice { parse.in_choice = false; }
+  | choice_list OR choice { parse.in_choice = false; }
   ;
 
 choice
@@ -262,28 +233,86 @@ choice
 
 assignment
   : WORD EQUALS WORD {
-      check_assigned_value(word($1), word($3), $3.line);
-      const int column = column_of(action_columns, word($1));
+      const std::string_view name = word(parse, $1);
+      const std::string_view value = word(parse, $3);
+      check_assigned_value(name, value, $3.line);
+      const int column = column_of(parse.action_columns, name);
       if (column < 0) {
-        if (!missing) missing_column = word($1);
-        missing = true;
-      } else if (!missing && !in_choice) {
+        if (!parse.missing) parse.missing_column = name;
+        parse.missing = true;
+      } else if (!parse.missing && !parse.in_choice) {
         // A choice is one action row, begun by its first assignment.
-        put_tab_cell_bynum(xaction, column, naction, word($3));
-        ++naction;
-        in_choice = true;
-      } else if (!missing && !word($3).empty() && !is_bookkeeping(word($1))) {
+        put_tab_cell_bynum(parse.xaction, column, parse.naction, value);
+        ++parse.naction;
+        parse.in_choice = true;
+      } else if (!parse.missing && !value.empty() && !is_bookkeeping(name)) {
         // Later assignments of the choice set its row's cells, but never
         // empty one and never a bookkeeping column.
-        put_tab_cell_bynum(xaction, column, naction - 1, word($3));
+        put_tab_cell_bynum(parse.xaction, column, parse.naction - 1, value);
       }
-      release_words($3);
+      release_words(parse, $3);
     }
   ;
 
 %%
 
-void yyerror(const char*) {
-  // The token text of the end of input is empty.
-  vela_error(VELA_RULE_SYNTAX, "Last token read (%s) on line %d", yychar == YYEOF ? "" : yytext, xline);
+namespace {
+
+[[noreturn]] void report_syntax_error(RuleParse& parse) {
+  // The token text of the end of input is empty; a NUL byte ends it.
+  std::string_view token = rule_token_text(parse);
+  token = token.substr(0, token.find('\0'));
+  vela_error(VELA_RULE_SYNTAX, "Last token read (%.*s) on line %d", static_cast<int>(token.size()),
+             token.data(), parse.xline);
+}
+
+void yyerror(RuleParse& parse, const char*) {
+  report_syntax_error(parse);
+}
+
+const char* expected_text(yysymbol_kind_t symbol) {
+  switch (symbol) {
+    case YYSYMBOL_YYEOF:
+      return "the end of the file";
+    case YYSYMBOL_IMPLIES:
+      return "'=>'";
+    case YYSYMBOL_SEMI:
+      return "';'";
+    case YYSYMBOL_OR:
+      return "'||'";
+    case YYSYMBOL_AND:
+      return "'&&'";
+    case YYSYMBOL_EQUALS:
+      return "'='";
+    case YYSYMBOL_WORD:
+      return "a word";
+    default:
+      return "nothing";
+  }
+}
+
+}  // namespace
+
+// What the grammar would have taken where the offending token stands, said
+// at the line where the token before it ended: where the missing piece
+// belongs.
+int yyreport_syntax_error(const yypcontext_t* context, RuleParse& parse) {
+  if (parse.how.explain_errors) {
+    yysymbol_kind_t expected[YYNTOKENS];
+    const int n = yypcontext_expected_tokens(context, expected, YYNTOKENS);
+    const int line = parse.after_line;
+    std::string text = parse.rules.path + ':' + std::to_string(line) + ": expected ";
+    for (int i = 0; i < n; i++) text += std::string(i > 0 ? " or " : "") + expected_text(expected[i]);
+    if (yypcontext_token(context) == YYSYMBOL_YYEOF) {
+      text += " before the end of the file";
+    } else {
+      std::string_view token = rule_token_text(parse);
+      token = token.substr(0, token.find('\0'));
+      char shown[64];
+      vela_fit_detail(shown, sizeof shown - 1, token);
+      text += std::string(" before ") + shown + " on line " + std::to_string(parse.xline);
+    }
+    explain_next_error({text});
+  }
+  report_syntax_error(parse);
 }

@@ -150,6 +150,43 @@ TEST_F(Findings, CheckExplainsLoadFileErrorsLostValuesAndUnusedOptions) {
   }
 }
 
+// A rule syntax error under check+: what the grammar expected, at the line
+// where it belongs (the end of the token before), after the message line
+// that a run without check+ prints alone.
+TEST_F(Findings, CheckExplainsRuleSyntaxErrors) {
+  file("in.lod", kInput);
+  struct Case {
+    std::string rules;
+    std::string message;  // the token and line of the message without check+
+    std::string finding;
+  };
+  const Case cases[] = {
+      {"DET = ALL => DET = A\nFILTER = F1 => FILTER = X ;\n", "(FILTER) on line 2",
+       "r.rules:1: expected ';' or '||' or '&&' before FILTER on line 2"},
+      {"DET = ALL => DET = A ;\n# the end\n\n&", "(&) on line 4",
+       "r.rules:1: expected the end of the file or a word before & on line 4"},
+      {"DET == ALL => DET = A ;", "(=) on line 1", "r.rules:1: expected a word before = on line 1"},
+      {"DET = 'A\nB' FILTER = F1 => DET = A ;", "(FILTER) on line 2",
+       "r.rules:2: expected '=>' or '&&' before FILTER on line 2"},
+      {"DET = ALL\n\n", "() on line 3",
+       "r.rules:1: expected '=>' or '&&' before the end of the file"},
+      {" # nothing\n\n", "() on line 3", "r.rules:1: expected a word before the end of the file"},
+      {"DET = ALL => DET = A ;\r\n", "(\\r) on line 1",
+       "r.rules:1: expected the end of the file or a word before \\r on line 1"},
+  };
+  for (const Case& c : cases) {
+    file("r.rules", c.rules);
+    const std::string message = "Rule file syntax error (Last token read " + c.message + ")\n";
+    Outcome plain = run({"in.lod", "out.lod", "r.rules"});
+    Outcome checked = run({"in.lod", "out.lod", "r.rules", "check+"});
+    EXPECT_EQ(plain.status, 1) << c.rules;
+    EXPECT_EQ(checked.status, 1) << c.rules;
+    EXPECT_EQ(plain.out, message) << c.rules;
+    EXPECT_EQ(checked.out, message + c.finding + "\n") << c.rules;
+  }
+  EXPECT_EQ(listing(), (std::vector<std::string>{"in.lod", "r.rules"}));
+}
+
 TEST_F(Findings, DroppedRulesAreReportedBeforeARunThatFails) {
   file("in.lod", kInput);
   file("loop.rules", "DETT = ALL => DET = A ;\nDET = C => DET = D ;\nDET = D => DET = C ;\n");

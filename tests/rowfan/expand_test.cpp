@@ -18,10 +18,7 @@
 
 namespace {
 
-struct Rules {
-  TablePtr target{create_table()};
-  TablePtr action{create_table()};
-};
+using Rules = RuleFile;
 
 // A rule: its tests, then its choices, each a list of column/value pairs.
 using Pairs = std::vector<std::pair<std::string, std::string>>;
@@ -32,6 +29,8 @@ struct RuleDef {
 
 Rules make_rules(Table* input, const std::vector<RuleDef>& defs) {
   Rules r;
+  r.target.reset(create_table());
+  r.action.reset(create_table());
   copy_layout(input, r.target.get(), "_FIRST,_LAST");
   copy_layout(input, r.action.get(), "");
   int naction = 0;
@@ -68,7 +67,7 @@ TablePtr make_input(const std::vector<std::string>& columns,
 std::vector<std::string> expand(Table* input, Rules& rules) {
   TablePtr output(create_table());
   copy_layout(input, output.get(), "EXPANSION_NUMBER");
-  use_rules(input, output.get(), rules.target.get(), rules.action.get());
+  use_rules(input, output.get(), rules);
   std::vector<std::string> lines;
   for (int r = 0; r < output->nrow; r++) {
     std::string line;
@@ -212,12 +211,11 @@ TEST(ExpandDeathTest, RulesThatRepeatARowAreReported) {
   // Rule 0 (A=1 => B=3) and rule 1 (A=1 => B=2) hand a row back and forth.
   auto rules =
       make_rules(input.get(), {{{{"A", "1"}}, {{{"B", "3"}}}}, {{{"A", "1"}}, {{{"B", "2"}}}}});
-  xrule_line = {4, 7};
+  rules.rule_line = {4, 7};
   vela_errhandler = [](int, char* text) { fputs(text, stderr); };
   EXPECT_EXIT(expand(input.get(), rules), testing::ExitedWithCode(1),
               "^Rule file syntax error \\(Rules on lines 4, 7 expand row 2 without end\\)\n$");
   vela_errhandler = nullptr;
-  xrule_line.clear();
 }
 
 TEST(ExpandDeathTest, ALongCycleIsNamedByItsFirstLines) {
@@ -368,7 +366,7 @@ TEST(Expand, RecordAgreesWithStepByStepStack) {
     ExpansionRecord record;
     std::vector<std::string> origins;
     expand_rows(
-        input.get(), rules.target.get(), rules.action.get(),
+        input.get(), rules,
         [&](const std::string_view*) {
           origins.push_back(origin_text(record.input_row, record.chain));
           return 0;

@@ -20,20 +20,16 @@ class OpenRules : public testing::Test {
     std::filesystem::create_directories(scratch_ / "default");
     saved_cwd_ = std::filesystem::current_path();
     std::filesystem::current_path(scratch_ / "cwd");
-    saved_dir_ = default_rule_dir;
     rule_dir_ = (scratch_ / "default").string() + "/";
-    default_rule_dir = rule_dir_.c_str();
   }
-  void TearDown() override {
-    default_rule_dir = saved_dir_;
-    std::filesystem::current_path(saved_cwd_);
-  }
+  void TearDown() override { std::filesystem::current_path(saved_cwd_); }
 
   void write(const std::string& name, const std::string& text) { scratch_.write(name, text); }
 
-  // What the stream that open_rules gives for `name` holds.
-  static std::string read_rules(const std::string& name) {
-    FILE* stream = open_rules(name.c_str());
+  // What the stream that open_rules gives for `name` holds; `found_` is
+  // where it was found.
+  std::string read_rules(const std::string& name) {
+    FILE* stream = open_rules(name.c_str(), found_, rule_dir_.c_str());
     std::string text;
     for (int c; (c = std::fgetc(stream)) != EOF;) text += static_cast<char>(c);
     std::fclose(stream);
@@ -41,15 +37,18 @@ class OpenRules : public testing::Test {
   }
 
   // The report that looking `name` up ends the run with.
-  static std::string failure(const std::string& name) {
-    vela_test::Outcome run = vela_test::catch_report([&] { open_rules(name.c_str()); });
+  std::string failure(const std::string& name) {
+    vela_test::Outcome run = vela_test::catch_report([&] {
+      std::string path;
+      open_rules(name.c_str(), path, rule_dir_.c_str());
+    });
     EXPECT_EQ(run.status, 1) << name;
     return run.out;
   }
 
   vela_test::ScratchDir scratch_{"rowfan-rules"};
   std::filesystem::path saved_cwd_;
-  const char* saved_dir_ = nullptr;
+  std::string found_;
   std::string rule_dir_;
 };
 
@@ -57,8 +56,10 @@ TEST_F(OpenRules, BareNameTriesCurrentDirectoryThenRuleDirectory) {
   write("cwd/r.rules", "here");
   write("default/r.rules", "there");
   EXPECT_EQ(read_rules("r.rules"), "here");
+  EXPECT_EQ(found_, "r.rules");
   std::filesystem::remove(scratch_ / "cwd/r.rules");
   EXPECT_EQ(read_rules("r.rules"), "there");
+  EXPECT_EQ(found_, rule_dir_ + "r.rules");
   EXPECT_EQ(failure("none.rules"), "Cannot open file (none.rules)\n");
 }
 

@@ -7,12 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "rules.h"
 #include "support/scratch.h"
 #include "yyparse.hpp"
-
-extern int yyleng;
-int yylex_destroy();
 
 namespace {
 
@@ -22,7 +18,7 @@ static_assert(IMPLIES == 258 && SEMI == 259 && OR == 260 && AND == 261 && EQUALS
 struct Token {
   int code;
   std::string text;  // yyleng bytes, so a NUL shows
-  int line;          // xline after the token
+  int line;          // the parse's xline after the token
   bool operator==(const Token&) const = default;
 };
 
@@ -30,21 +26,24 @@ std::ostream& operator<<(std::ostream& out, const Token& t) {
   return out << "{" << t.code << ", \"" << t.text << "\", " << t.line << "}";
 }
 
-// Every token of `bytes` and, last, the end of input.
+// Every token of `bytes`, read from a file as a rule file is, and, last,
+// the end of input.
 std::vector<Token> scan(const std::string& bytes) {
   FILE* stream = std::tmpfile();
   std::fwrite(bytes.data(), 1, bytes.size(), stream);
   std::rewind(stream);
-  rule_scan_start(stream);
-  xline = 1;
+  RuleFile rules;
+  RuleParse parse{.rules = rules};
+  start_rule_scanner(parse, stream);
   std::vector<Token> tokens;
+  YYSTYPE value;
   int code;
   do {
-    code = yylex();
-    tokens.push_back({code, std::string(yytext, yyleng), xline});
+    code = rule_token(&value, parse.scanner.get());
+    tokens.push_back({code, std::string(rule_token_text(parse)), parse.xline});
   } while (code != 0 && tokens.size() < 1000);
-  EXPECT_EQ(yylex(), 0) << "the end of input is returned again";
-  yylex_destroy();
+  EXPECT_EQ(rule_token(&value, parse.scanner.get()), 0) << "the end of input is returned again";
+  parse.scanner.reset();
   std::fclose(stream);
   return tokens;
 }
@@ -122,15 +121,17 @@ TEST(Scanner, BadBytesAreSingleOtherTokens) {
 TEST(Scanner, EmptyInputAndTrailingComments) {
   EXPECT_EQ(scan(""), (Tokens{{0, "", 1}}));
   EXPECT_EQ(scan("\n\n# only a comment"), (Tokens{{0, "", 3}}));
-  EXPECT_EQ(yywrap(), 1);
 }
 
 TEST(ScannerDeathTest, ReadFailureEndsWithStatusTwo) {
   vela_test::ScratchDir dir("rowfan-rules");
   EXPECT_EXIT(
       {
-        rule_scan_start(std::fopen(dir.path().c_str(), "r"));
-        yylex();
+        RuleFile rules;
+        RuleParse parse{.rules = rules};
+        start_rule_scanner(parse, std::fopen(dir.path().c_str(), "r"));
+        YYSTYPE value;
+        rule_token(&value, parse.scanner.get());
       },
       testing::ExitedWithCode(2), "^input in flex scanner failed\n$");
 }

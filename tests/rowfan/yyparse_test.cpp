@@ -1,47 +1,46 @@
 // The rule grammar: the rule tables it builds, the folding of assignments
 // into one action row per choice, rules dropped with their rows rolled back,
-// and syntax errors reported by token text and line.
+// syntax errors reported by token text and line, and parses that share
+// nothing, however many a process runs.
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "rules.h"
 #include "support/process.h"
 #include "support/reports.h"
-#include "support/scratch.h"
 #include "support/tables.h"
 
 namespace {
 
 using vela_test::dump_table;
 using vela_test::Outcome;
-using vela_test::ScratchDir;
 using vela_test::table_with_columns;
 
 // Both rule Tables as text.
 struct Parsed {
   std::string target;
   std::string action;
+  std::vector<int> rule_line;
 };
 
-Parsed parse_file(const std::string& path, const std::vector<std::string>& columns) {
+const std::vector<std::string> kColumns = {"KIND", "SIZE", "NAME"};
+
+Parsed parsed(const RuleFile& rules) {
+  return {dump_table(rules.target.get()), dump_table(rules.action.get()), rules.rule_line};
+}
+
+Parsed parse_text(const std::string& text, const std::vector<std::string>& columns = kColumns) {
   TablePtr load = table_with_columns(columns);
-  TablePtr target(create_table());
-  TablePtr action(create_table());
-  parse_rules(path.c_str(), load.get(), target.get(), action.get());
-  return {dump_table(target.get()), dump_table(action.get())};
+  return parsed(parse_rule_text(text, load.get()));
 }
 
-Parsed parse_text(const std::string& text,
-                  const std::vector<std::string>& columns = {"KIND", "SIZE", "NAME"}) {
-  ScratchDir dir("rowfan-rules");
-  return parse_file(dir.write("test.rules", text), columns);
-}
-
-// The message line that a parse of `text` ends with (exit status 1).
+// The message line that a parse of `text` ends with (status 1).
 std::string syntax_error(const std::string& text) {
-  ScratchDir dir("rowfan-rules");
-  const std::string path = dir.write("bad.rules", text);
-  Outcome run = vela_test::run_in_child([&] { parse_file(path, {"KIND", "SIZE", "NAME"}); });
+  Outcome run = vela_test::catch_report([&] { parse_text(text); });
   EXPECT_EQ(run.status, 1) << text;
   return run.out;
 }
@@ -52,22 +51,23 @@ std::string error_line(const std::string& token, int line) {
 }
 
 TEST(RuleParser, ExampleFileGivesBothTables) {
-  Parsed p = parse_file(ROWFAN_TEST_DATA "/rules/example.rules", {"KIND", "SIZE", "NAME"});
-  EXPECT_EQ(p.target,
+  TablePtr load = table_with_columns(kColumns);
+  const std::string path = ROWFAN_TEST_DATA "/rules/example.rules";
+  RuleFile rules = parse_rules(path.c_str(), load.get());
+  EXPECT_EQ(dump_table(rules.target.get()),
             "| KIND | SIZE | NAME | _FIRST | _LAST |\n"
             "| FULL |  |  | 0 | 1 |\n"
             "| SUB | 1 |  | 2 | 2 |\n");
-  EXPECT_EQ(p.action,
+  EXPECT_EQ(dump_table(rules.action.get()),
             "| KIND | SIZE | NAME |\n"
             "|  | 1 | A |\n"
             "|  | 2 |  |\n"
             "|  |  | X Y |\n");
-  EXPECT_EQ(xrule_line, (std::vector<int>{2, 3}));
-
-  // Parser state starts afresh for every file.
-  Parsed again = parse_file(ROWFAN_TEST_DATA "/rules/example.rules", {"KIND", "SIZE", "NAME"});
-  EXPECT_EQ(again.target, p.target);
-  EXPECT_EQ(again.action, p.action);
+  EXPECT_EQ(rules.rule_line, (std::vector<int>{2, 3}));
+  ASSERT_EQ(rules.dropped.size(), 1u);
+  EXPECT_EQ(rules.dropped[0].line, 5);
+  EXPECT_EQ(rules.dropped[0].column, "COLOR");
+  EXPECT_EQ(rules.path, path);
 }
 
 TEST(RuleParser, LaterValuesOfAColumnWinWithinATestOrAChoice) {
@@ -99,7 +99,7 @@ TEST(RuleParser, RuleNamingAMissingColumnIsDroppedWhole) {
             "| KIND | SIZE | NAME |\n"
             "|  | 3 |  |\n"
             "|  |  | N |\n");
-  EXPECT_EQ(xrule_line, (std::vector<int>{4}));
+  EXPECT_EQ(p.rule_line, (std::vector<int>{4}));
 
   // Without load columns no rule can stand.
   p = parse_text("_FIRST = 1 => _LAST = 2; A = 1 => A = 2;", {});
@@ -121,10 +121,57 @@ TEST(RuleParser, QuotedValuesAndRuleLinesSpanningLines) {
                 std::string(100000, 'N') +
                 " |\n"
                 "|  | 1 |  |\n");
-  EXPECT_EQ(xrule_line, (std::vector<int>{1, 3}));
+  EXPECT_EQ(p.rule_line, (std::vector<int>{1, 3}));
 }
 
-TEST(RuleParserDeathTest, SyntaxErrorsNameTheTokenAndItsLine) {
+// Two rule files read against two layouts that place the same names at
+// other columns: each parse gives what it gives in a process of its own,
+// whichever ran before it and whether another runs beside it.
+TEST(RuleParser, ParsesShareNothing) {
+  struct Case {
+    std::vector<std::string> columns;
+    std::string text;
+    std::string name;
+  };
+  const Case cases[2] = {{kColumns,
+                          "KIND = FULL => SIZE = 1 && NAME = a || SIZE = 2 ;\n"
+                          "COLOR = RED => KIND = FULL ;\nKIND = 'sub\n' => NAME = 'x y' ;",
+                          "a.rules"},
+                         {{"DET", "FILTER", "KIND", "SIZE"},
+                          "\n\nSIZE = 2 && KIND = X => FILTER = F || DET = D && KIND = Q ;\n"
+                          "NAME = N => SIZE = 1 ;\nKIND = FULL => KIND = HALF ;",
+                          "b.rules"}};
+  auto describe = [&](int i) {
+    TablePtr load = table_with_columns(cases[i].columns);
+    RuleFile rules = parse_rule_text(cases[i].text, load.get(), cases[i].name);
+    std::string text = rules.path + "\n" + dump_table(rules.target.get()) +
+                       dump_table(rules.action.get()) + "lines";
+    for (int line : rules.rule_line) text += " " + std::to_string(line);
+    for (const DroppedRule& d : rules.dropped) {
+      text += "\ndropped " + std::to_string(d.line) + " " + d.column;
+    }
+    return text;
+  };
+  std::string alone[2];
+  for (int i = 0; i < 2; i++) {
+    Outcome child = vela_test::run_in_child([&] { std::fputs(describe(i).c_str(), stdout); });
+    ASSERT_EQ(child.status, 0);
+    alone[i] = child.out;
+  }
+  EXPECT_NE(alone[0], alone[1]);
+  for (int first : {0, 1}) {
+    EXPECT_EQ(describe(first), alone[first]);
+    EXPECT_EQ(describe(1 - first), alone[1 - first]);
+  }
+  std::string beside[2];
+  std::thread other([&] { beside[1] = describe(1); });
+  beside[0] = describe(0);
+  other.join();
+  EXPECT_EQ(beside[0], alone[0]);
+  EXPECT_EQ(beside[1], alone[1]);
+}
+
+TEST(RuleParser, SyntaxErrorsNameTheTokenAndItsLine) {
   using namespace std::string_literals;
   EXPECT_EQ(syntax_error("KIND = A => SIZE = 1;\n\nKIND > B => SIZE = 2;"), error_line(">", 3));
   EXPECT_EQ(syntax_error(""), error_line("", 1));
@@ -143,7 +190,8 @@ TEST(RuleParserDeathTest, SyntaxErrorsNameTheTokenAndItsLine) {
 }
 
 TEST(RuleParser, MissingRuleFileIsReportedAsTyped) {
-  Outcome run = vela_test::catch_report([] { parse_file("no/such.rules", {"KIND"}); });
+  TablePtr load = table_with_columns({"KIND"});
+  Outcome run = vela_test::catch_report([&] { parse_rules("no/such.rules", load.get()); });
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Cannot open file (no/such.rules)\n");
 }
