@@ -74,7 +74,7 @@ unmake
 file -L /usr/bin/rowfan | grep -q ', stripped'
 id=$(readelf -n /usr/bin/rowfan | sed -n 's/^ *Build ID: //p')
 debug=./usr/lib/debug/.build-id/$(echo "$id" | cut -c1-2)/$(echo "$id" | cut -c3-).debug
-dpkg-deb -c "$ddeb" | grep -q " $debug\$"
+dpkg-deb -c "$ddeb" | grep " $debug\$" >/dev/null
 
 # man finds the page and can render it.
 [ "$(man -w rowfan)" = /usr/share/man/man1/rowfan.1.gz ]

@@ -30,6 +30,9 @@ using IntBuf = GrowBuf<int>;
 // memory" on standard output and status 1: no caller could go on without
 // the memory. Every allocation of the tool ends up here when it fails.
 [[noreturn]] void out_of_memory();
+// The line goes to standard error instead, for a run whose standard output
+// carries its data (set with the other messages, vela_messages_to_stderr).
+extern bool out_of_memory_on_stderr;
 
 void init_char_buf(CharBuf& buf, int n);
 void init_int_buf(IntBuf& buf, int n);

@@ -13,14 +13,19 @@
 
 // The load file library's own failures, by the index of their text in
 // `load_message`. `load_failure` tells which one the last failing read or
-// write was, so callers choose their report by value, never by text.
+// write of the thread was, so callers choose their report by value, never
+// by text. Each thread has its own, as it has its own `lod_error`.
 enum LoadFailure : int {
   LOAD_CANNOT_OPEN = 0,   // "Cannot open loadfile"
   LOAD_SYNTAX_ERROR = 1,  // "Syntax error in loadile", then " at line N"
   LOAD_CANNOT_WRITE = 2,  // "Cannot write loadfile"
 };
 extern const char* const load_message[];
-extern LoadFailure load_failure;
+#if defined(__cpp_constinit)
+extern thread_local constinit LoadFailure load_failure;
+#else
+extern thread_local LoadFailure load_failure;
+#endif
 
 // Why a read failed with LOAD_SYNTAX_ERROR, for a caller that explains it.
 enum LoadReason : int {

@@ -27,6 +27,8 @@
 // directories would let an ordinary open follow it.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -82,6 +84,15 @@ void discard_output_file(OutputFile* out);
 // whose cannot (a COPY) last; where both can, a failure leaves both as they
 // were. Null, or the output that could not be put in place.
 OutputFile* place_output_files(OutputFile* first, OutputFile* second);
+
+// Whether two output names lead to one file, followed as open_output_file
+// follows them: the same text; the same existing file however it is named
+// (through links, by another hard link, as /dev/fd/N of a descriptor open
+// on it); or, for a file not there yet, the same name in the same directory.
+bool same_output_file(const char* a, const char* b);
+// Whether an output name leads to the existing file `file` describes (its
+// device and inode): a file the run reads, or standard output.
+bool output_names_file(const char* path, const struct stat& file);
 
 struct OutputFileDiscard {
   void operator()(OutputFile* out) const { discard_output_file(out); }

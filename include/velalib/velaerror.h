@@ -1,6 +1,7 @@
 // Numbered messages of the tool set. A caller names a message by its code in
 // `error_msg` and adds a printf-style detail; every report is one line on
-// standard output: the text, a blank, the detail in parentheses.
+// standard output (standard error once vela_messages_to_stderr is called):
+// the text, a blank, the detail in parentheses.
 #pragma once
 
 #include <cstddef>
@@ -44,6 +45,12 @@ void vela_info(int code, const char* format, ...) __attribute__((format(printf, 
 // Delivers a composed line and applies its level. A line that holds control
 // bytes or passes 511 characters is delivered as vela_fit_detail shows it.
 void vela_message(int level, char* text);
+
+// Sends every message from now on, and the line of a run out of memory, to
+// standard error instead of standard output: for a run whose standard
+// output carries its data (an output file written there), so that no
+// message lands inside the data. Call it before the first message.
+void vela_messages_to_stderr();
 
 // Writes `text` into `out` as a message shows it: control bytes other than
 // the tab as escapes (\n, \r, \x1b), so it stays on one line and cannot drive

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <new>
 
 #include "storage.h"
 
@@ -76,14 +77,41 @@ void free_buf(GrowBuf<T>& buf) {
 
 }  // namespace
 
+bool out_of_memory_on_stderr = false;
+
+std::atomic<int> storage_throwing_growths_left{-1};
+
+namespace {
+
+thread_local bool out_of_memory_throws = false;
+
+// The test switch: whether this growth is to fail.
+bool growth_fails() {
+  if (!out_of_memory_throws || storage_throwing_growths_left.load() < 0) return false;
+  return storage_throwing_growths_left.fetch_sub(1) == 0;
+}
+
+}  // namespace
+
+OutOfMemoryThrows::OutOfMemoryThrows() : saved_(out_of_memory_throws) {
+  out_of_memory_throws = true;
+}
+
+OutOfMemoryThrows::~OutOfMemoryThrows() {
+  out_of_memory_throws = saved_;
+}
+
 void out_of_memory() {
-  std::fputs("Cannot allocate memory\n", stdout);
-  std::fflush(stdout);
+  if (out_of_memory_throws) throw std::bad_alloc();
+  std::FILE* stream = out_of_memory_on_stderr ? stderr : stdout;
+  std::fputs("Cannot allocate memory\n", stream);
+  std::fflush(stream);
   std::exit(1);
 }
 
 void* grow_storage(void* p, std::size_t bytes) {
-  void* grown = std::realloc(p, bytes == 0 ? 1 : bytes);
+  // A failed growth leaves `p` as it was, as a failed realloc does.
+  void* grown = growth_fails() ? nullptr : std::realloc(p, bytes == 0 ? 1 : bytes);
   if (grown == nullptr) out_of_memory();
   return grown;
 }

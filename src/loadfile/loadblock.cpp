@@ -144,9 +144,13 @@ bool open_load_block(LoadBlock& block, const char* path) {
 bool share_load_block(LoadBlock& block, const LoadBlock& from, long long pos) {
   int fd = fcntl(from.fd, F_DUPFD_CLOEXEC, 0);
   if (fd < 0) return false;
+  adopt_load_block(block, fd, pos);
+  return true;
+}
+
+void adopt_load_block(LoadBlock& block, int fd, long long pos) {
   start_load_block(block, fd);
   block.pos = pos;
-  return true;
 }
 
 void lift_load_limit(LoadBlock& block) {

@@ -65,6 +65,9 @@ bool open_load_block(LoadBlock& block, const char* path);
 // when the descriptor cannot be had.
 bool share_load_block(LoadBlock& block, const LoadBlock& from, long long pos);
 
+// Reads the file open as `fd`, which it takes over, from `pos` on.
+void adopt_load_block(LoadBlock& block, int fd, long long pos);
+
 // Lets a block that stopped at its limit read on to the end of the file.
 void lift_load_limit(LoadBlock& block);
 

@@ -16,6 +16,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <loadfile/loadline.h>
@@ -24,6 +25,7 @@
 #include "loadfail.h"
 #include "loadparser.h"
 #include "loadsplit.h"
+#include "storage.h"
 
 const char* const load_message[] = {
     "Cannot open loadfile",
@@ -31,7 +33,7 @@ const char* const load_message[] = {
     "Cannot write loadfile",
 };
 
-LoadFailure load_failure = LOAD_CANNOT_OPEN;
+constinit thread_local LoadFailure load_failure = LOAD_CANNOT_OPEN;
 constinit thread_local LoadSyntaxError load_syntax_error = {LOAD_NO_REASON, 0};
 
 const char* const comment = "COMMENT";
@@ -45,8 +47,12 @@ void fail_load(LoadFailure failure) {
 namespace {
 
 // The syntax error message names the offending line; one buffer serves every
-// read, so the text stays valid until the next syntax error.
-char syntax_message[80];
+// read of a thread, so the text stays valid until the thread's next syntax
+// error. Each thread has its own, as it has its own `lod_error`: a read on
+// one thread never changes the message another thread's read left. (The
+// second half of a read fails by its result alone; only the first half's
+// thread, the caller's, sets these.)
+thread_local char syntax_message[80];
 
 }  // namespace
 
@@ -326,16 +332,48 @@ LoadReason failed_load_reason(const LoadParser* parser, LoadState state) {
   return parser->token == TOK_ENDHEADER ? LOAD_ENDHEADER_IN_ROWS : LOAD_NO_REASON;
 }
 
+// Runs the three states over a file that can be cut, in two halves at
+// once. That takes more memory than a read in one piece: the rows of both
+// halves at once, and a second thread. Should it run out, on either thread,
+// the halves are given up: false, and the file is to be read again in one
+// piece, which runs out of memory only where such a read would.
+bool parse_load_halves(LoadParser* parser, Table* table, LoadState* state, bool* read) {
+  LoadHalf half;  // stopped and joined before the parser goes, on every way out
+  plan_load_halves(parser, &half);
+  if (half.cut == 0) {
+    *read = parse_load_file(parser, table, state);
+    return true;
+  }
+  OutOfMemoryThrows one_piece;
+  try {
+    *read = parse_load_file(parser, table, state);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 Table* read_loadfile_with(const char* path, LoadNoting* noting) {
   LoadParserPtr parser = init_load_parser(path);
   if (!parser) return nullptr;
   TablePtr table(create_table());
-  LoadHalf half;  // stopped and joined before the parser goes, on every way out
-  // A noting read takes every line by name, in one piece.
-  parser->noting = noting;
-  if (noting == nullptr) plan_load_halves(parser.get(), &half);
   LoadState state;
-  if (!parse_load_file(parser.get(), table.get(), &state)) {
+  bool read = false;
+  if (noting != nullptr) {
+    // A noting read takes every line by name, in one piece.
+    parser->noting = noting;
+    read = parse_load_file(parser.get(), table.get(), &state);
+  } else if (!parse_load_halves(parser.get(), table.get(), &state, &read)) {
+    // Everything the halves held goes first; the descriptor stays.
+    table.reset();
+    int fd = std::exchange(parser->file.fd, -1);
+    parser.reset(new (std::nothrow) LoadParser);
+    if (!parser) out_of_memory();
+    adopt_load_block(parser->file, fd, 0);
+    table.reset(create_table());
+    read = parse_load_file(parser.get(), table.get(), &state);
+  }
+  if (!read) {
     error_load_parser(parser.get());
     load_syntax_error = {failed_load_reason(parser.get(), state), parser->lineno};
     return nullptr;

@@ -11,10 +11,10 @@
 
 #include <atomic>
 #include <cstddef>
-#include <thread>
 
 #include <loadfile/table.h>
 #include "loadparser.h"
+#include "workerthread.h"
 
 // The second half's read, on a thread of its own. Stopped and joined when
 // it goes.
@@ -25,13 +25,21 @@ struct LoadHalf {
   TablePtr table;                 // and its rows, in the first half's columns
   std::atomic<bool> stop{false};  // the first half failed: the second gives up
   bool read = false;              // the second half read to its end without error
-  std::thread thread;
+  WorkerThread thread;
 
   LoadHalf() = default;
   LoadHalf(const LoadHalf&) = delete;
   LoadHalf& operator=(const LoadHalf&) = delete;
   ~LoadHalf();
 };
+
+// Test switches. With `load_split_forced`, every regular file that can be
+// cut is read in two halves, whatever its size and however many processors
+// the process may run on (builds made to test the threads set it from the
+// start: ROWFAN_SPLIT_FORCED). `load_halves_joined` counts the reads whose
+// two halves were joined.
+extern bool load_split_forced;
+extern std::atomic<int> load_halves_joined;
 
 // Where a large regular file can be cut; when it can, the parser's input
 // ends there for now, and `half` is ready to read the rest.

@@ -9,11 +9,10 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include <loadfile/outputfile.h>
-#include "outputguard.h"
+#include "storage.h"
+#include "workerthread.h"
 
 // The second thread and the block it writes. `busy` while it writes
 // `block`; the block is free again once `busy` is cleared.
@@ -23,29 +22,49 @@ struct OutputFlusher {
   size_t size = 0;
   bool busy = false;
   bool stop = false;
-  bool failed = false;  // a write has failed
+  bool failed = false;         // a write has failed
+  bool out_of_memory = false;  // the thread ran out of memory and has ended
   std::mutex lock;
   std::condition_variable changed;
-  std::thread thread;
+  WorkerThread thread;
 };
 
 namespace {
 
-void run_flusher(OutputFlusher* f) {
-  // Signals go to the main thread, which holds them back while it puts the
-  // output in place; this one only ever writes.
-  SignalsHeld held;
+// The flusher takes no signal (WorkerThread): they go to the main thread,
+// which holds them back while it puts the output in place. It only writes
+// the blocks it is handed and allocates nothing; should it ever run out of
+// memory, it ends and hands that to the main thread, which runs out of
+// memory at its next pass or flush exactly as if it had itself.
+void run_flusher(void* arg) {
+  auto* f = static_cast<OutputFlusher*>(arg);
+  OutOfMemoryThrows handed_back;
   std::unique_lock<std::mutex> guard(f->lock);
-  for (;;) {
-    f->changed.wait(guard, [f] { return f->busy || f->stop; });
-    if (!f->busy) return;
-    guard.unlock();
-    bool written = write_output(f->out, f->block.get(), f->size);
-    guard.lock();
-    if (!written) f->failed = true;
+  try {
+    for (;;) {
+      f->changed.wait(guard, [f] { return f->busy || f->stop; });
+      if (!f->busy) return;
+      guard.unlock();
+      bool written = write_output(f->out, f->block.get(), f->size);
+      guard.lock();
+      if (!written) f->failed = true;
+      f->busy = false;
+      f->changed.notify_all();
+    }
+  } catch (const std::bad_alloc&) {
+    if (!guard.owns_lock()) guard.lock();
+    f->out_of_memory = true;
     f->busy = false;
     f->changed.notify_all();
   }
+}
+
+// Ends the run on the main thread when the flusher ran out of memory; the
+// flusher's lock is given up first, as the exit handlers stop the flusher.
+void take_flusher_failure(OutputFlusher* f, std::unique_lock<std::mutex>& guard) {
+  if (!f->out_of_memory) return;
+  guard.unlock();
+  out_of_memory();
 }
 
 // Waits, holding `guard` on the flusher's lock, until the block handed over
@@ -59,6 +78,7 @@ void wait_idle(OutputFlusher* f, std::unique_lock<std::mutex>& guard) {
 bool wait_flusher(OutputFlusher* f) {
   std::unique_lock<std::mutex> guard(f->lock);
   wait_idle(f, guard);
+  take_flusher_failure(f, guard);
   return !f->failed;
 }
 
@@ -70,13 +90,7 @@ OutputFlusher* start_flusher(OutputBuffer& buf) {
   if (f == nullptr) return nullptr;
   f->out = buf.output.get();
   f->block.reset(new (std::nothrow) char[buf.capacity]);
-  if (f->block) {
-    try {
-      f->thread = std::thread(run_flusher, f);
-      return f;
-    } catch (const std::system_error&) {
-    }
-  }
+  if (f->block && f->thread.start(run_flusher, f)) return f;
   delete f;
   return nullptr;
 }
@@ -116,6 +130,7 @@ void pass_output_buffer(OutputBuffer& buf) {
   }
   std::unique_lock<std::mutex> guard(f->lock);
   wait_idle(f, guard);
+  take_flusher_failure(f, guard);
   if (f->failed) buf.failed = true;
   if (!buf.failed && buf.used > 0) {
     // The full block goes to the flusher; its free one is filled next.

@@ -4,6 +4,7 @@
 // input row and rules (trace=FILE).
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -60,12 +61,12 @@ const char* trace_option() {
   return "";
 }
 
-// Whether two names are one file: the same text, or an existing file by two
-// names. A trace written over the output would replace it.
-bool same_file(const char* a, const char* b) {
-  if (std::strcmp(a, b) == 0) return true;
-  struct stat sa, sb;
-  return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+// The trace file named (trace=FILE), or empty; as trace_option, but before
+// any message may be given.
+const char* trace_named() {
+  const char* value = get_option("trace");
+  std::string_view typed = get_option_item("trace");
+  return typed.find('=') != std::string_view::npos ? value : "";
 }
 
 // The files the run writes, until they are in place.
@@ -98,6 +99,48 @@ void disarm_output_discard() {
   outputs_to_discard = nullptr;
 }
 
+// Whether the file the run writes as `written` is the one it reads by the
+// name `read`, which then would be destroyed.
+bool writes_over(const char* written, const char* read) {
+  struct stat st;
+  return stat(read, &st) == 0 && output_names_file(written, st);
+}
+
+// The trace would replace a file of the run: the output, or the input.
+void refuse_trace_over_files(const char* trace_name, const char* out_name, const char* in_name) {
+  if (*trace_name == '\0') return;
+  if (same_output_file(trace_name, out_name) || writes_over(trace_name, in_name))
+    vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+}
+
+// Neither written file may replace the rule file as it was opened, wherever
+// the lookup found it. (The output may replace the input: that is an
+// expansion in place.)
+void refuse_writing_over_rules(const RuleFile& rules, const char* trace_name,
+                               const char* out_name) {
+  if (*trace_name != '\0' && writes_over(trace_name, rules.path.c_str()))
+    vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+  if (writes_over(out_name, rules.path.c_str())) vela_error(VELA_CANNOT_WRITE_FILE, "%s", out_name);
+}
+
+// Before the first message: when the output or the trace is the file behind
+// standard output, every message goes to standard error, so none lands in
+// the data.
+void route_messages(int nparam, char** param) {
+  if (nparam != 4) return;
+  struct stat out;
+  if (fstat(STDOUT_FILENO, &out) != 0) return;
+  def_option("check=no,trace=");
+  const char* trace_name = trace_named();
+  if (output_names_file(param[2], out) ||
+      (*trace_name != '\0' && output_names_file(trace_name, out))) {
+    vela_messages_to_stderr();
+  }
+}
+
+// Given to the shared entry before it starts.
+[[maybe_unused]] const bool messages_routed = (task_start = route_messages, true);
+
 }  // namespace
 
 void task(int nparam, char** param) {
@@ -114,8 +157,7 @@ void task(int nparam, char** param) {
   const char* trace_name = trace_option();
   // Every option the tool reads has been asked for by now.
   if (check) report_unread_options("rowfan");
-  if (*trace_name != '\0' && same_file(trace_name, out_name))
-    vela_error(VELA_CANNOT_WRITE_FILE, "%s", trace_name);
+  refuse_trace_over_files(trace_name, out_name, in_name);
 
   // The input and output Tables live until the process ends. A checked run
   // notes the columns a row gives twice, which only the reader sees.
@@ -137,6 +179,7 @@ void task(int nparam, char** param) {
   copy_header(input.get(), output.get());
 
   const RuleFile rules = parse_rules(rule_name, input.get(), {.explain_errors = check});
+  refuse_writing_over_rules(rules, trace_name, out_name);
   // Before the run, which may yet fail.
   if (check) report_dropped_rules(rules, input.get());
 

@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
   std::set_new_handler([] { out_of_memory(); });
   init_option();
   expand_param(argc, argv);
+  // The tool's say on where messages go comes before the first of them.
+  if (task_start != nullptr) task_start(nparam, param);
   print_ver();
   // Handlers run in reverse order: the argument vector is freed first, the
   // option store second, on every path that ends the process.

@@ -6,12 +6,15 @@
 #include <cstdlib>
 
 #include <velalib/option.h>
+#include <velalib/task.h>
 #include <velalib/velastring.h>
 #include <velalib/wildexpand.h>
 
 char* param[MAXPARAM];
 int nparam = 0;
 int ngiven = 0;
+// Null before any initializer runs, so a tool's own may set it.
+void (*task_start)(int nparam, char** param) = nullptr;
 
 void expand_param(int argc, char** argv) {
   int count = 0;

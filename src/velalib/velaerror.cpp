@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include <loadfile/buffer.h>
 #include <velalib/velastring.h>
 
 const char* const error_msg[VELA_NMSG] = {
@@ -80,6 +81,8 @@ void (*vela_errhandler)(int level, char* text) = nullptr;
 void (*vela_exit)(int status) = [](int status) { std::exit(status); };
 
 namespace {
+
+bool messages_to_stderr = false;
 
 constexpr int kLineMax = 511;  // characters; the buffers hold one more for the NUL
 
@@ -216,6 +219,11 @@ void vela_info(int code, const char* format, ...) {
   va_end(args);
 }
 
+void vela_messages_to_stderr() {
+  messages_to_stderr = true;
+  out_of_memory_on_stderr = true;
+}
+
 void vela_message(int level, char* text) {
   // Whoever composed the line, it leaves here as one line: a text that
   // would span lines, drive the terminal or pass the line limit is shown as
@@ -234,10 +242,11 @@ void vela_message(int level, char* text) {
   if (vela_errhandler != nullptr) {
     vela_errhandler(level, text);
   } else {
-    std::fputs(text, stdout);
+    std::FILE* stream = messages_to_stderr ? stderr : stdout;
+    std::fputs(text, stream);
     // Flushed at once, so message lines keep their place among the scanner's
     // own lines on standard error and survive a process that dies later.
-    std::fflush(stdout);
+    std::fflush(stream);
   }
   if (level == 1) vela_errorflag = 1;
   if (level == 2) {

@@ -259,6 +259,59 @@ TEST_F(Cli, AFailedRunLeavesAnEarlierOutputUntouched) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+// A run whose output or trace is the file behind standard output, however
+// it is named, keeps every message (the banner, check+ findings, an error)
+// out of it: they go to standard error. Other runs print them as ever.
+TEST_F(Cli, MessagesNeverEnterAnOutputOnStandardOutput) {
+  file("in.lod", kInput);
+  file("typo.rules", std::string(kRules) + "FILTR = F1 => FILT = Z ;\n");
+  file("loop.rules", "DET = ALL => DET = B ;\nDET = B => DET = ALL ;\n");
+  const std::vector<std::string> options = {"check+", "v+", "trace=t.tsv"};
+  auto with = [&](std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  // The files and messages of runs with standard output apart.
+  Outcome plain = run(with({"in.lod", "plain.lod", "typo.rules"}, options));
+  ASSERT_EQ(plain.status, 0) << plain.out;
+  ASSERT_NE(plain.out, "");
+  const std::string expanded = read("plain.lod");
+  const std::string trace = read("t.tsv");
+  Outcome failing = run({"in.lod", "plain.lod", "loop.rules", "v+"});
+  ASSERT_EQ(failing.status, 1);
+  Outcome quiet;  // no message on standard error
+  quiet.status = 0;
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string sink;  // what standard output's file holds after the run
+    Outcome messages;  // whose messages go to standard error
+  };
+  const Case cases[] = {
+      {with({"in.lod", "/dev/stdout", "typo.rules"}, options), expanded, plain},
+      {with({"in.lod", "/dev/fd/1", "typo.rules"}, options), expanded, plain},
+      {with({"in.lod", "/proc/self/fd/1", "typo.rules"}, options), expanded, plain},
+      {with({"in.lod", "sink", "typo.rules"}, options), expanded, plain},
+      {{"in.lod", "out.lod", "typo.rules", "check+", "v+", "trace=/dev/stdout"}, trace, plain},
+      {{"in.lod", "/dev/stdout", "loop.rules", "v+"}, "", failing},
+      // Standard output apart from the files: the messages go there.
+      {with({"in.lod", "out.lod", "typo.rules"}, options), plain.out, quiet},
+  };
+  for (const Case& c : cases) {
+    std::string args;
+    for (const auto& a : c.args) args += a + " ";
+    // As `> sink` leaves it.
+    int sink = open((dir_ / "sink").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(sink, 0);
+    Outcome r =
+        vela_test::launch(vela_test::tool_path(), {.args = c.args, .stdout_fd = sink, .dir = dir_});
+    close(sink);
+    EXPECT_EQ(r.status, c.messages.status) << args;
+    EXPECT_EQ(r.err, c.messages.out) << args;
+    EXPECT_EQ(read("sink"), c.sink) << args;
+  }
+}
+
 TEST_F(Cli, WritesToAFullDeviceFailWithOneLine) {
   file("in.lod", kInput);
   file("r.rules", kRules);

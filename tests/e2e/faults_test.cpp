@@ -192,6 +192,12 @@ TEST_F(Faults, ALinkPlantedInAStickyDirectoryIsNotFollowed) {
     EXPECT_EQ(listing(dir_ / "victims"), std::vector<std::string>{"out.lod"}) << c.refused;
     EXPECT_EQ(listing(dir_), before) << c.refused;
   }
+  // The link's owner follows it: the link is its own.
+  give_away(dir_ / "victims/out.lod");
+  Outcome own = run_tool(dir_, {"in.lod", "tmp/out.lod", "r.rules"}, RunAs::nobody);
+  EXPECT_EQ(own.status, 0) << own.out;
+  EXPECT_EQ(read_file(dir_ / "victims/out.lod"), kOutput);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "tmp/out.lod"));
 }
 
 TEST_F(Faults, ADanglingLinksTargetIsCreatedCompleteOrNotAtAll) {
@@ -367,8 +373,8 @@ TEST_F(Faults, AFailedSecondPlacementLeavesOutputAndTraceAsTheyWere) {
 
 TEST_F(Faults, ADescriptorNameIsWrittenThroughTheDescriptor) {
   // Standard output opened for appending, as `>> app.log` leaves it: the
-  // output comes after what was there, and a failed run adds its message
-  // alone.
+  // output comes after what was there, and a failed run adds nothing (its
+  // message goes to standard error, since standard output is the output).
   file("app.log", "PREVIOUS\n");
   file("loop.rules", kLoop);
   int log = open((dir_ / "app.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
@@ -381,8 +387,9 @@ TEST_F(Faults, ADescriptorNameIsWrittenThroughTheDescriptor) {
   Outcome r = to_log("/dev/fd/1", "r.rules");
   close(log);
   EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err, kLoopReport);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(read_file(dir_ / "app.log"), std::string("PREVIOUS\n") + kLoopReport + kOutput);
+  EXPECT_EQ(read_file(dir_ / "app.log"), std::string("PREVIOUS\n") + kOutput);
 
   // A pipe: the output flows through it, block after block of the
   // buffer, the same bytes as in a file.
@@ -401,6 +408,54 @@ TEST_F(Faults, ADescriptorNameIsWrittenThroughTheDescriptor) {
   fs::remove(dir_ / "big.out");
   EXPECT_EQ(listing(dir_),
             (std::vector<std::string>{"app.log", "in.lod", "loop.rules", "r.rules"}));
+}
+
+// No file of the run is written over another of its files, by whatever name:
+// the trace over the input, the rule file or the output, the output over
+// the rule file. Refused before anything is written. The output may replace
+// the input: that is an expansion in place.
+TEST_F(Faults, NoFileOfTheRunIsWrittenOverAnother) {
+  const std::string abs = dir_.string() + "/";
+  fs::create_symlink("in.lod", dir_ / "in.link");
+  fs::create_hard_link(dir_ / "in.lod", dir_ / "in.hard");
+  fs::create_symlink("r.rules", dir_ / "r.link");
+  fs::create_symlink("out.lod", dir_ / "out.link");  // dangling: no output yet
+  struct Case {
+    std::vector<std::string> args;
+    std::string refused;
+  };
+  const Case cases[] = {
+      {{"in.lod", "out.lod", "r.rules", "trace=in.lod"}, "in.lod"},
+      {{"in.lod", "out.lod", "r.rules", "trace=./in.lod"}, "./in.lod"},
+      {{"in.lod", "out.lod", "r.rules", "trace=" + abs + "in.lod"}, abs + "in.lod"},
+      {{"in.lod", "out.lod", "r.rules", "trace=in.link"}, "in.link"},
+      {{"in.lod", "out.lod", "r.rules", "trace=in.hard"}, "in.hard"},
+      {{"in.lod", "out.lod", "r.rules", "trace=/dev/stdin"}, "/dev/stdin"},
+      {{"in.lod", "out.lod", "r.rules", "trace=r.link"}, "r.link"},
+      {{"in.lod", "out.lod", "r.rules", "trace=./out.lod"}, "./out.lod"},
+      {{"in.lod", "out.lod", "r.rules", "trace=" + abs + "out.lod"}, abs + "out.lod"},
+      {{"in.lod", "out.lod", "r.rules", "trace=out.link"}, "out.link"},
+      {{"in.lod", "r.rules", "r.rules"}, "r.rules"},
+      {{"in.lod", abs + "r.link", "r.rules"}, abs + "r.link"},
+  };
+  const auto before = listing(dir_);
+  for (const Case& c : cases) {
+    // Standard input open on the input, as `< in.lod` leaves it.
+    int in = open((dir_ / "in.lod").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(in, 0);
+    Outcome r =
+        vela_test::launch(vela_test::tool_path(), {.args = c.args, .stdin_fd = in, .dir = dir_});
+    close(in);
+    EXPECT_EQ(r.status, 1) << c.refused;
+    EXPECT_EQ(r.out, "Cannot write to file (" + c.refused + ")\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_file(dir_ / "in.lod"), kInput) << c.refused;
+    EXPECT_EQ(read_file(dir_ / "r.rules"), kRules) << c.refused;
+    EXPECT_EQ(listing(dir_), before) << c.refused;
+  }
+  Outcome in_place = run_tool(dir_, {"in.lod", "in.lod", "r.rules"});
+  EXPECT_EQ(in_place.status, 0) << in_place.out;
+  EXPECT_EQ(read_file(dir_ / "in.lod"), kOutput);
 }
 
 TEST_F(Faults, AFileSizeLimitMakesTheWriteFail) {

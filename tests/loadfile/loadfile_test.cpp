@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "loadsplit.h"
+#include "storage.h"
 #include "support/plainreader.h"
 #include "support/scratch.h"
 #include "support/tables.h"
@@ -207,11 +209,17 @@ TEST_F(ReadLoadfile, RefusesMalformedFilesAtTheirLine) {
 // line past its middle. Whatever stands about the cut (an empty row, a new
 // column, a comment, an error in the second half), the Table or the message
 // must be those of a read in one piece.
+// Switched for the two-halves tests, and back afterwards.
+struct SplitSwitches {
+  bool forced = load_split_forced;
+  ~SplitSwitches() {
+    load_split_forced = forced;
+    storage_throwing_growths_left = -1;
+  }
+};
+
 TEST_F(ReadLoadfile, ReadInHalvesAsInOnePiece) {
-  struct SplitAt {
-    std::size_t saved = load_split_min;
-    ~SplitAt() { load_split_min = saved; }
-  } restore;
+  SplitSwitches restore;
   std::string rows;
   for (int r = 0; r < 300; ++r) rows += "A = " + std::to_string(r) + "\nb = x\nENDROW\n";
   const std::string head = "T = 1\nENDHEADER\nA = a\nB = \nCOMMENT = c\nENDROW\n" + rows;
@@ -237,12 +245,42 @@ TEST_F(ReadLoadfile, ReadInHalvesAsInOnePiece) {
       // the rows about `middle`.
       for (int pad = 0; pad < 160; pad += 8) {
         std::string text = head + middle + rows + end + std::string(static_cast<size_t>(pad), '\n');
-        load_split_min = SIZE_MAX;
+        load_split_forced = false;  // a small file: one piece
         std::string whole = read_as(text);
-        load_split_min = 0;
+        load_split_forced = true;
+        const int joined = load_halves_joined;
         ASSERT_EQ(read_as(text), whole) << middle << end << pad;
+        // A clean file's halves are joined; the others' need not be.
+        if (middle.empty() && end == ends[0]) {
+          EXPECT_EQ(load_halves_joined, joined + 1) << pad;
+        }
       }
     }
+  }
+}
+
+// Memory that runs out for the second half, on its thread or while it is
+// being set up, only drops that half: the first reads on alone, and the
+// Table is that of a read in one piece.
+TEST_F(ReadLoadfile, RunningOutOfMemoryForTheSecondHalfReadsInOnePiece) {
+  SplitSwitches restore;
+  std::string text = "ENDHEADER\n";
+  for (int r = 0; r < 2000; ++r) {
+    text += "A = " + std::to_string(r) + "\nB = b\nCOMMENT = line\n more\nENDROW\n";
+  }
+  text += "ENDFILE\n";
+  load_split_forced = false;
+  TablePtr whole = read_text(text);
+  ASSERT_TRUE(whole);
+  load_split_forced = true;
+  for (int growths : {0, 1, 4, 12}) {
+    storage_throwing_growths_left = growths;
+    const int joined = load_halves_joined;
+    TablePtr t = read_text(text);
+    ASSERT_TRUE(t) << growths;
+    EXPECT_EQ(dump_table(t.get()), dump_table(whole.get())) << growths;
+    EXPECT_EQ(load_halves_joined, joined) << growths;
+    EXPECT_LT(storage_throwing_growths_left, 0) << growths << ": no growth failed";
   }
 }
 
