@@ -72,9 +72,10 @@ RuleWord scan_word(RuleParse& parse, std::string_view token) {
     token = token.substr(0, token.find('\0'));
   }
   char* const start = make_room(parse.words, token.size());
-  std::memcpy(start, token.data(), token.size());
+  // Copied and upper-cased in one pass: values are filed as the load file's
+  // reader files names.
+  std::transform(token.begin(), token.end(), start, upper_byte);
   start[token.size()] = '\0';
-  strucase(start);
   const RuleWord w{static_cast<int>(parse.words.size), static_cast<int>(token.size()), parse.xline};
   parse.words.size += token.size();
   return w;
