@@ -18,16 +18,10 @@ inline constexpr std::string_view kLoadEndHeader = "ENDHEADER";
 inline constexpr std::string_view kLoadEndRow = "ENDROW";
 inline constexpr std::string_view kLoadEndFile = "ENDFILE";
 
-// The closing line rule: the word that `line` (its text without the
-// newline) closes a section with, or the empty text when it is a data
-// line. A closing line is one of the three words in any mix of upper and
-// lower case, followed by nothing but blank bytes; it is matched from the
-// line's first byte, so an indented word is data. Inside a COMMENT a
-// closing line ends the comment and every other line belongs to it. The
-// reader, its cut into halves and the rule parser all ask this one test.
-constexpr std::string_view closing_load_word(std::string_view line) {
-  // The three words begin alike, so most lines are told by their first byte.
-  if (line.empty() || upper_byte(line[0]) != kLoadEndRow[0]) return {};
+// The rest of closing_load_word, for a line whose first byte may begin a
+// closing word; kept apart so the common test of the first byte is inlined
+// wherever a line is read.
+constexpr std::string_view closing_load_word_rest(std::string_view line) {
   std::size_t end = line.size();
   while (end > 1 && is_blank_byte(line[end - 1])) --end;
   auto is = [&](std::string_view word) {
@@ -41,6 +35,19 @@ constexpr std::string_view closing_load_word(std::string_view line) {
   if (is(kLoadEndHeader)) return kLoadEndHeader;
   if (is(kLoadEndFile)) return kLoadEndFile;
   return {};
+}
+
+// The closing line rule: the word that `line` (its text without the
+// newline) closes a section with, or the empty text when it is a data
+// line. A closing line is one of the three words in any mix of upper and
+// lower case, followed by nothing but blank bytes; it is matched from the
+// line's first byte, so an indented word is data. Inside a COMMENT a
+// closing line ends the comment and every other line belongs to it. The
+// reader, its cut into halves and the rule parser all ask this one test.
+constexpr std::string_view closing_load_word(std::string_view line) {
+  // The three words begin alike, so most lines are told by their first byte.
+  if (line.empty() || upper_byte(line[0]) != kLoadEndRow[0]) return {};
+  return closing_load_word_rest(line);
 }
 static_assert(kLoadEndHeader[0] == kLoadEndRow[0] && kLoadEndFile[0] == kLoadEndRow[0],
               "closing_load_word tells most lines by the words' common first letter");
