@@ -133,6 +133,17 @@ def held_in(args, work, call, number, sig):
     return landed
 
 
+def leftovers(work, *kept):
+    """What a run left in its directory besides its inputs and the named files."""
+    return sorted(set(os.listdir(work)) - {"in.lod", "r.rules", *kept})
+
+
+def show(outcomes):
+    """The count of each outcome, one a line."""
+    for outcome, n in sorted(outcomes.items()):
+        print(f"  {n:4d}  {outcome}")
+
+
 def pairs(tool, work, count):
     """Pairs of runs at once onto a file with a second link."""
     for name, tag in (("a.lod", "A"), ("b.lod", "B")):
@@ -160,16 +171,14 @@ def pairs(tool, work, count):
         messages = b"".join(p.stdout.read() for p in procs)
         same = os.path.samefile(out, os.path.join(work, "link.lod"))
         state = wants.get(digest(out), "mixed")
-        extra = sorted(set(os.listdir(work)) - {"in.lod", "r.rules", "a.lod", "b.lod",
-                                                 "out.lod", "link.lod"})
+        extra = leftovers(work, "a.lod", "b.lod", "out.lod", "link.lod")
         outcome = f"statuses {statuses[0]} {statuses[1]}, output of {state}"
         outcomes[outcome] += 1
         if state == "mixed" or statuses != [0, 0] or not same or extra or messages:
             broken.append(f"pair {trial}: {outcome} {' '.join(extra)} {messages!r}")
         os.unlink(os.path.join(work, "link.lod"))
     print(f"{count} pairs of runs at once onto a file with two links:")
-    for outcome, n in sorted(outcomes.items()):
-        print(f"  {n:4d}  {outcome}")
+    show(outcomes)
     return broken
 
 
@@ -198,7 +207,7 @@ def copy_kills(tool, work, count, numbers):
             got = digest(out)
             state = "new" if got == want else "old" if got == hashlib.sha256(old).hexdigest() \
                 else "partial"
-            extra = sorted(set(os.listdir(work)) - {"in.lod", "r.rules", "out.lod", "link.lod"})
+            extra = leftovers(work, "out.lod", "link.lod")
             if extra:
                 state += ", left " + " ".join(extra)
             kind = "SIGKILL" if sig == signal.SIGKILL else "held back"
@@ -210,8 +219,7 @@ def copy_kills(tool, work, count, numbers):
             os.unlink(os.path.join(work, "link.lod"))
     print(f"signals into the copy route's copy, {count} landed of each of "
           f"{len(ENDING_SIGNALS)} kinds:")
-    for outcome, n in sorted(outcomes.items()):
-        print(f"  {n:4d}  {outcome}")
+    show(outcomes)
     return broken
 
 
@@ -253,7 +261,7 @@ def trace_kills(tool, work, count, numbers):
                 else:
                     with open(path, "rb") as f:
                         states.append("old" if f.read() == OLD else "partial")
-            extra = sorted(set(os.listdir(work)) - {"in.lod", "r.rules", *names})
+            extra = leftovers(work, *names)
             state = "output " + states[0] + ", trace " + states[1]
             if extra:
                 state += ", left " + " ".join(extra)
@@ -264,8 +272,7 @@ def trace_kills(tool, work, count, numbers):
                 os.unlink(os.path.join(work, n))
     print(f"signals between the placements of output and trace, {count} landed of each of "
           f"{len(ENDING_SIGNALS) - 1} kinds:")
-    for outcome, n in sorted(outcomes.items()):
-        print(f"  {n:4d}  {outcome}")
+    show(outcomes)
     return broken
 
 
@@ -302,8 +309,8 @@ def random_kills(tool, work, args, rng):
         status = proc.wait()
         by_signal[signal.Signals(sig).name] += 1
 
-        names = sorted(os.listdir(work))
-        extra = [n for n in names if n not in ("in.lod", "r.rules", "out.lod")]
+        names = os.listdir(work)
+        extra = leftovers(work, "out.lod")
         if extra:
             state = "left " + " ".join(extra)
         elif "out.lod" not in names:
@@ -323,8 +330,7 @@ def random_kills(tool, work, args, rng):
 
     print(f"{args.kills} trials, signal sent at 0 to {1.1 * run_time:.3f} s")
     print("signals: " + ", ".join(f"{k} {v}" for k, v in sorted(by_signal.items())))
-    for outcome, count in sorted(outcomes.items()):
-        print(f"  {count:4d}  {outcome}")
+    show(outcomes)
     return broken
 
 
