@@ -184,6 +184,14 @@ TEST(Expand, UnderscoreColumnsAreNeverCarriedOrMatched) {
   auto rules = make_rules(input.get(), {{{{"_NOTE", "N"}}, {{{"A", "2"}}}},
                                         {{{"A", "1"}}, {{{"_NOTE", "Z"}, {"A", "3"}}}}});
   EXPECT_EQ(expand(input.get(), rules), (std::vector<std::string>{"3,,1"}));
+
+  // A test on a bookkeeping column never holds, even when its value reads
+  // as a rule number; a test on `_USED` holds only for the text of a rule number.
+  auto used = make_input({"A", "_NOTE", "_USED"}, {{"1", "n", ""}});
+  auto never = make_rules(used.get(), {{{{"A", "1"}}, {{{"A", "2"}}}},
+                                       {{{"_NOTE", "0"}}, {{{"A", "3"}}}},
+                                       {{{"_USED", "X"}}, {{{"A", "4"}}}}});
+  EXPECT_EQ(expand(used.get(), never), (std::vector<std::string>{"2,,,1"}));
 }
 
 TEST(Expand, EmptyInputsGiveNoRowsButEmptyRowsAreKept) {

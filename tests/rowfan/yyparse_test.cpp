@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "check.h"
 #include "rules.h"
 #include "support/process.h"
 #include "support/reports.h"
@@ -107,6 +108,29 @@ TEST(RuleParser, RuleNamingAMissingColumnIsDroppedWhole) {
   EXPECT_EQ(p.action, "|\n");
 }
 
+// AI and AIB share their first byte and their hash (the one a byte longer
+// ends seven lower): a name that is the start of another found first still
+// names its own column.
+TEST(RuleParser, ANameIsNotTakenForALongerOneItBegins) {
+  Parsed p = parse_text("AIB = 1 && AI = 2 => AI = 3 && AIB = 4;", {"AIB", "AI"});
+  EXPECT_EQ(p.target,
+            "| AIB | AI | _FIRST | _LAST |\n"
+            "| 1 | 2 | 0 | 0 |\n");
+  EXPECT_EQ(p.action,
+            "| AIB | AI |\n"
+            "| 4 | 3 |\n");
+}
+
+// A dropped rule's name is matched to a near column by its own bytes only,
+// not by the text the name stands in: "ARST" is two edits from "QAZRST",
+// too far for a name of four, even after a Z.
+TEST(RuleParser, NearestColumnReadsOnlyTheName) {
+  TablePtr load = table_with_columns({"FILTER", "QAZRST"});
+  EXPECT_STREQ(nearest_column(load.get(), "FILTR"), "FILTER");
+  const std::string text = "ZARST";
+  EXPECT_EQ(nearest_column(load.get(), std::string_view(text).substr(1)), nullptr);
+}
+
 TEST(RuleParser, QuotedValuesAndRuleLinesSpanningLines) {
   using namespace std::string_literals;
   Parsed p = parse_text("KIND = 'a\nb' => NAME = '"s + std::string(100000, 'n') +
@@ -187,6 +211,30 @@ TEST(RuleParser, SyntaxErrorsNameTheTokenAndItsLine) {
   EXPECT_EQ(syntax_error("KIND = A\0 => SIZE = 1;"s), error_line("", 1));
   EXPECT_EQ(syntax_error("KIND = A => SIZE = 'x" + std::string(100000, 'x')), error_line("'", 1));
   EXPECT_EQ(syntax_error("KIND = A || KIND = B => SIZE = 1;"), error_line("||", 1));
+}
+
+// Only a checked run asks what the grammar expected: a parse told nothing
+// reports the syntax error alone, up to the end of the process.
+TEST(RuleParser, SyntaxErrorIsExplainedOnlyWhenAsked) {
+  for (bool explain : {false, true}) {
+    Outcome run = vela_test::run_in_child([&] {
+      vela_errhandler = [](int, char* text) { std::fputs(text, stdout); };
+      TablePtr load = table_with_columns(kColumns);
+      if (explain) {
+        parse_rule_text("SIZE = 1 & KIND = A", load.get(), "x.rules", {.explain_errors = true});
+      } else {
+        parse_rule_text("SIZE = 1 & KIND = A", load.get(), "x.rules");
+      }
+    });
+    EXPECT_EQ(run.status, 1);
+    std::string alone = error_line("&", 1);
+    if (explain) {
+      EXPECT_EQ(run.out.substr(0, alone.size()), alone);
+      EXPECT_GT(run.out.size(), alone.size());
+    } else {
+      EXPECT_EQ(run.out, alone);
+    }
+  }
 }
 
 TEST(RuleParser, MissingRuleFileIsReportedAsTyped) {
