@@ -146,6 +146,13 @@ TEST(RuleParser, QuotedValuesAndRuleLinesSpanningLines) {
                 " |\n"
                 "|  | 1 |  |\n");
   EXPECT_EQ(p.rule_line, (std::vector<int>{1, 3}));
+
+  // A value that fills the parser's first text block to its last byte (after
+  // the four of KIND) still needs room for its closing NUL: a block too short
+  // by one is a write past its end, which only the sanitizer and valgrind see.
+  p = parse_text("KIND = '" + std::string(252, 'k') + "' => SIZE = 1;");
+  EXPECT_EQ(p.target, "| KIND | SIZE | NAME | _FIRST | _LAST |\n| " + std::string(252, 'K') +
+                          " |  |  | 0 | 0 |\n");
 }
 
 // Two rule files read against two layouts that place the same names at
