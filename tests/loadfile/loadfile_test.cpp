@@ -6,13 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "loadsplit.h"
 #include "storage.h"
 #include "support/plainreader.h"
+#include "support/process.h"
 #include "support/scratch.h"
 #include "support/tables.h"
 
@@ -318,6 +323,21 @@ TEST_F(ReadLoadfile, EveryByteReadsAsThePlainReading) {
           << "byte " << byte;
     }
   }
+}
+
+// An earlier call interrupted by a signal may leave errno at EINTR; the end
+// of the file, which sets no errno, must still end the input rather than be
+// read again and again.
+TEST_F(ReadLoadfile, EndOfFileEndsTheReadWhateverErrnoHolds) {
+  std::string file = put_file("in.lod", "ENDHEADER\nA = 1\nENDROW\nENDFILE\n");
+  vela_test::Outcome run = vela_test::run_in_child([&] {
+    alarm(30);  // a read that never ends fails the test instead of hanging it
+    errno = EINTR;
+    TablePtr t(read_loadfile(file.c_str()));
+    std::printf("%d", t ? t->nrow : -1);
+  });
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "1");
 }
 
 TEST_F(ReadLoadfile, MissingFileCannotBeOpened) {
