@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -263,6 +264,36 @@ TEST_F(ReadLoadfile, ReadInHalvesAsInOnePiece) {
       }
     }
   }
+}
+
+// With one processor to run on, a large file is read in one piece: a
+// second thread would only take turns with the first.
+TEST_F(ReadLoadfile, OneProcessorReadsInOnePiece) {
+  SplitSwitches restore;
+  const std::size_t min = load_split_min;
+  cpu_set_t saved;
+  ASSERT_EQ(sched_getaffinity(0, sizeof saved, &saved), 0);
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &saved)) {
+      CPU_SET(cpu, &one);
+      break;
+    }
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  std::string text = "ENDHEADER\n";
+  for (int r = 0; r < 200; ++r) text += "A = " + std::to_string(r) + "\nENDROW\n";
+  text += "ENDFILE\n";
+  load_split_forced = false;
+  load_split_min = 1024;
+  const int joined = load_halves_joined;
+  TablePtr t = read_text(text);
+  load_split_min = min;
+  sched_setaffinity(0, sizeof saved, &saved);
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->nrow, 200);
+  EXPECT_EQ(load_halves_joined, joined);
 }
 
 // Memory that runs out for the second half, on its thread or while it is

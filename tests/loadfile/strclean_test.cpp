@@ -1,4 +1,5 @@
 #include <climits>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,10 @@ TEST(StrClean, TrimsAndSqueezesBlankRuns) {
   EXPECT_EQ(cleaned("value\n"), "value");
   EXPECT_EQ(cleaned("a\r\nb"), "a b");
   strclean(nullptr);  // a null string is nothing to clean
+  // No byte before an empty string is looked at: it may begin its memory.
+  std::unique_ptr<char[]> empty(new char[1]{});
+  strclean(empty.get());
+  EXPECT_EQ(empty[0], '\0');
 }
 
 TEST(StrClean, HighBytesCountAsBlanks) {
