@@ -226,6 +226,28 @@ TEST(ExpandDeathTest, RulesThatRepeatARowAreReported) {
   vela_errhandler = nullptr;
 }
 
+// Once the path is more than 64 rows deep the guard looks up each row as it
+// is pushed, that row and no other. Here rule 0 turns s into x and rule 1
+// gives x a final row (A = end) before turning it back into s, so the path
+// s x s x ... repeats from its second row on; the first row looked up is the
+// 65th, an end row, which is handed over (the 32nd) before its sibling s,
+// the first repeat looked up, ends the run.
+TEST(ExpandDeathTest, RowsAreLookedUpAsTheyArePushedOnceThePathIsDeep) {
+  auto input = make_input({"A"}, {{"s"}});
+  auto rules = make_rules(input.get(), {{{{"A", "s"}}, {{{"A", "x"}}}},
+                                        {{{"A", "x"}}, {{{"A", "end"}}, {{"A", "s"}}}}});
+  vela_errhandler = [](int, char* text) { fputs(text, stderr); };
+  EXPECT_EXIT(expand_rows(input.get(), rules,
+                          [](const std::string_view*) {
+                            fputs("row\n", stderr);
+                            return 0;
+                          }),
+              testing::ExitedWithCode(1),
+              "^(row\n){32}Rule file syntax error \\(Rules on lines 1, 2 expand row 1 without "
+              "end\\)\n$");
+  vela_errhandler = nullptr;
+}
+
 TEST(ExpandDeathTest, ALongCycleIsNamedByItsFirstLines) {
   // Thirty rules pass the row round a ring: A = 0 -> 1 -> ... -> 29 -> 0.
   auto input = make_input({"A"}, {{"0"}});
