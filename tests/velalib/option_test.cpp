@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <velalib/alist.h>
+#include <velalib/param.h>
 #include "support/reports.h"
 
 namespace {
@@ -84,4 +85,21 @@ TEST_F(OptionTest, UnknownNameIsFatal) {
   vela_test::Outcome run = vela_test::catch_report([] { get_option("w"); });
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Option name not recognized (w)\n");
+}
+
+// The argument vector keeps its last entry for the null that ends it: file
+// arguments fill it up to that, options do not take a place, and ngiven
+// counts also those that did not fit.
+TEST_F(OptionTest, FileArgumentsFillTheVectorUpToItsEndingNull) {
+  std::vector<std::string> words{"rowfan", "v+"};
+  for (int i = 0; i < MAXPARAM + 10; ++i) words.push_back("f" + std::to_string(i));
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  expand_param(static_cast<int>(argv.size()), argv.data());
+  EXPECT_EQ(nparam, MAXPARAM - 1);
+  EXPECT_EQ(ngiven, MAXPARAM + 10);
+  EXPECT_STREQ(param[0], "rowfan");
+  EXPECT_STREQ(param[MAXPARAM - 2], ("f" + std::to_string(MAXPARAM - 3)).c_str());
+  EXPECT_EQ(param[MAXPARAM - 1], nullptr);
+  free_param();
 }
