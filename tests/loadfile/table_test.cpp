@@ -159,6 +159,18 @@ TEST(Table, RowsBeyondThirtyTwoBitCellNumbersAreRefused) {
   table->nrow = 1;
 }
 
+// A row of empty cells that cannot be laid out is not reported as made: here
+// the list of cells has lost, by hand, the empty cell the row would show.
+TEST(Table, ColumnWhoseRowCannotBeLaidOutFails) {
+  TablePtr table(create_table());
+  table->cells.count = 0;
+  lod_error = nullptr;
+  EXPECT_EQ(add_tab_col(table.get(), "A"), -1);
+  EXPECT_STREQ(lod_error, "Table storage exhausted");
+  EXPECT_EQ(table->nrow, 0);
+  table->cells.count = 1;
+}
+
 // The name index finds every one of many columns, first match winning.
 TEST(Table, ManyColumnsInTheFirstRowAreAllFound) {
   constexpr int kColumns = 500000;
