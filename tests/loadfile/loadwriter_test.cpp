@@ -3,14 +3,20 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -421,6 +427,40 @@ TEST_F(WriteLoadfile, ACopyIntoADescriptorIsCheckedFromItsPosition) {
   EXPECT_EQ(r.status, 0) << "3: copied past the limit, 4: not copied";
   EXPECT_EQ(r.out, "renamed\n");
   EXPECT_EQ(slurp(file), std::string(100, 'h'));
+}
+
+// Makes every unnamed file this process asks for fail with `error`.
+void refuse_unnamed_files(int error) {
+  const unsigned low_flags = offsetof(seccomp_data, args[2]) + (BYTE_ORDER == BIG_ENDIAN ? 4 : 0);
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, low_flags),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<unsigned>(error)),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+    _exit(2);
+}
+
+// A file system that lacks unnamed files is staged into under a temporary
+// name; one that refuses a new file for want of room is not tried again.
+TEST_F(WriteLoadfile, OnlyAMissingKindOfFileIsStagedUnderAName) {
+  for (int error : {EOPNOTSUPP, ENOSPC}) {
+    vela_test::Outcome r = vela_test::run_in_child([&] {
+      refuse_unnamed_files(error);
+      OutputFile* out = open_output_file(path("new.lod").c_str());
+      if ((out != nullptr) != (error == EOPNOTSUPP)) _exit(3);
+      if (out != nullptr && (!write_output(out, "new\n", 4) || close_output_file(out) != 0))
+        _exit(4);
+    });
+    EXPECT_EQ(r.status, 0) << error;
+    EXPECT_EQ(listing(), error == EOPNOTSUPP ? "new.lod " : "") << error;
+    unlink(path("new.lod").c_str());
+  }
 }
 
 // Where the file system has no unnamed files, the output is staged under a
