@@ -227,6 +227,30 @@ TEST_F(WriteLoadfile, EmptyCellsWithoutStorageAreWritten) {
             "TITLE = t\nCOMMENT =note\nENDHEADER\n\nA = \nB = \nCOMMENT =\nENDROW\n\nENDFILE\n");
 }
 
+// Rows about the line limit: a value of 33 bytes, just past what the short
+// copies cover, comes out whole; a row sent line by line because a line
+// needs "A=" still counts its ENDROW and blank line, so the warning for a
+// later value that fits no layout names that value's own line.
+TEST_F(WriteLoadfile, ValuesAboutTheLimitAndTheLinesCounted) {
+  TablePtr t(create_table());
+  put_tab_cell(t.get(), "A", 0, "");
+  const std::string copied = "abcdefghijklmnopqrstuvwxyz0123456";
+  const std::string compact(76, 'c');
+  const std::string overlong(100, 'o');
+  std::string file = path("out.lod");
+  LoadWriter* writer = open_load_writer(file.c_str(), t.get());
+  ASSERT_NE(writer, nullptr);
+  for (const std::string& value : {copied, compact, overlong}) {
+    std::string_view cells[] = {value};
+    EXPECT_EQ(put_load_row(writer, cells), 0);
+  }
+  EXPECT_EQ(load_writer_overlong(writer).line, 9);
+  EXPECT_EQ(load_writer_overlong(writer).count, 1);
+  EXPECT_EQ(close_load_writer(writer), 0);
+  EXPECT_EQ(slurp(file), "ENDHEADER\n\nA = " + copied + "\nENDROW\n\nA=" + compact +
+                             "\nENDROW\n\nA = " + overlong + "\nENDROW\n\nENDFILE\n");
+}
+
 TEST_F(WriteLoadfile, KeepsModeOfReplacedFileAndUmaskForNewOne) {
   std::string file = put_file("old.lod", "old");
   chmod(file.c_str(), 0640);
