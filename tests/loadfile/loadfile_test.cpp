@@ -6,13 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "loadsplit.h"
 #include "storage.h"
 #include "support/plainreader.h"
+#include "support/process.h"
 #include "support/scratch.h"
 #include "support/tables.h"
 
@@ -260,6 +266,36 @@ TEST_F(ReadLoadfile, ReadInHalvesAsInOnePiece) {
   }
 }
 
+// With one processor to run on, a large file is read in one piece: a
+// second thread would only take turns with the first.
+TEST_F(ReadLoadfile, OneProcessorReadsInOnePiece) {
+  SplitSwitches restore;
+  const std::size_t min = load_split_min;
+  cpu_set_t saved;
+  ASSERT_EQ(sched_getaffinity(0, sizeof saved, &saved), 0);
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &saved)) {
+      CPU_SET(cpu, &one);
+      break;
+    }
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  std::string text = "ENDHEADER\n";
+  for (int r = 0; r < 200; ++r) text += "A = " + std::to_string(r) + "\nENDROW\n";
+  text += "ENDFILE\n";
+  load_split_forced = false;
+  load_split_min = 1024;
+  const int joined = load_halves_joined;
+  TablePtr t = read_text(text);
+  load_split_min = min;
+  sched_setaffinity(0, sizeof saved, &saved);
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->nrow, 200);
+  EXPECT_EQ(load_halves_joined, joined);
+}
+
 // Memory that runs out for the second half, on its thread or while it is
 // being set up, only drops that half: the first reads on alone, and the
 // Table is that of a read in one piece.
@@ -318,6 +354,21 @@ TEST_F(ReadLoadfile, EveryByteReadsAsThePlainReading) {
           << "byte " << byte;
     }
   }
+}
+
+// An earlier call interrupted by a signal may leave errno at EINTR; the end
+// of the file, which sets no errno, must still end the input rather than be
+// read again and again.
+TEST_F(ReadLoadfile, EndOfFileEndsTheReadWhateverErrnoHolds) {
+  std::string file = put_file("in.lod", "ENDHEADER\nA = 1\nENDROW\nENDFILE\n");
+  vela_test::Outcome run = vela_test::run_in_child([&] {
+    alarm(30);  // a read that never ends fails the test instead of hanging it
+    errno = EINTR;
+    TablePtr t(read_loadfile(file.c_str()));
+    std::printf("%d", t ? t->nrow : -1);
+  });
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "1");
 }
 
 TEST_F(ReadLoadfile, MissingFileCannotBeOpened) {

@@ -46,6 +46,7 @@ class Mutant:
     operator: str
     original: str  # the whole line as it stands
     mutated: str  # the whole line as the mutant has it
+    after: str = ""  # the nearest line above that is not blank, as it stands
     index: int = 0  # place in the sample
     outcome: str = ""  # caught, survived, hang, no-build, equivalent
     seconds: float = 0.0
@@ -243,15 +244,27 @@ def sample(tree: Path, count: int, seed: int):
         if not candidates:
             del pool[relative]
         picked.index = len(chosen) + 1
+        picked.after = line_above(tree / relative, picked.line)
         chosen.append(picked)
     return chosen
+
+
+def line_above(path: Path, number: int):
+    """The nearest line above line `number` that is not blank, stripped: it
+    tells apart mutants of lines that read the same."""
+    lines = path.read_text(encoding="utf-8", errors="surrogateescape").split("\n")
+    for line in reversed(lines[:number - 1]):
+        if line.strip():
+            return line.strip()
+    return ""
 
 
 # ----------------------------------------------------- the reviewed list
 
 def read_equivalents(path: Path):
     """The reviewed mutants: blocks of `file:`, `operator:`, `line:`,
-    `mutant:` and `reason:` lines, separated by blank lines."""
+    `mutant:`, `reason:` and, where lines read the same, `after:` lines,
+    separated by blank lines. Returns {key: [(after or None, reason)]}."""
     entries = {}
     if not path.exists():
         return entries
@@ -265,7 +278,7 @@ def read_equivalents(path: Path):
                 if missing:
                     sys.exit(f"{path}: entry {block} lacks {', '.join(sorted(missing))}")
                 key = (block["file"], block["operator"], block["line"], block["mutant"])
-                entries[key] = block["reason"]
+                entries.setdefault(key, []).append((block.get("after"), block["reason"]))
             block = {}
             continue
         if raw[0] in " \t" and block:
@@ -278,9 +291,15 @@ def read_equivalents(path: Path):
     return entries
 
 
+def is_reviewed(m: Mutant, equivalents):
+    """On the reviewed list: an entry with the mutant's key whose `after:`,
+    if it has one, is the line above the mutant's."""
+    return any(after is None or after == m.after for after, _ in equivalents.get(m.key(), []))
+
+
 def as_entry(m: Mutant, reason="..."):
     return (f"file: {m.file}\noperator: {m.operator}\nline: {m.original.strip()}\n"
-            f"mutant: {m.mutated.strip()}\nreason: {reason}\n")
+            f"after: {m.after}\nmutant: {m.mutated.strip()}\nreason: {reason}\n")
 
 
 # ------------------------------------------------------------- the runs
@@ -483,7 +502,7 @@ def main():
 
     todo = [m for m in mutants if not args.only or m.index in args.only]
     for m in todo:
-        if m.key() in equivalents:
+        if is_reviewed(m, equivalents):
             m.outcome = "equivalent"
     todo = [m for m in todo if not m.outcome]
     free = list(slots)
