@@ -330,6 +330,8 @@ TEST_F(Faults, AReplacedFileKeepsExactlyItsAccessListsAndAttributes) {
     EXPECT_EQ(after.st_mode, before.st_mode) << name;
     EXPECT_EQ(after.st_uid, before.st_uid) << name;
     EXPECT_EQ(after.st_gid, before.st_gid) << name;
+    // Replaced by a new file, not copied into: the attributes are handed on.
+    EXPECT_NE(after.st_ino, before.st_ino) << name;
     EXPECT_EQ(attribute(dir_ / name, "system.posix_acl_access"), acl_before) << name;
     EXPECT_EQ(attribute(dir_ / name, "user.note"), note_before) << name;
   }

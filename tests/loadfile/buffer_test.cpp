@@ -21,6 +21,20 @@ TEST(CharBuf, CapacityBelowOneIsTakenAsHundred) {
   }
 }
 
+// A buffer that was never set up, or was freed, is empty with nothing
+// reserved, and grows from the default capacity on the first string.
+TEST(CharBuf, UnsetOrFreedBufferGrowsFromTheDefault) {
+  CharBuf buf;
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(put_char_buf(buf, "ab"), 0);
+    EXPECT_EQ(buf.capacity, 100);
+    EXPECT_STREQ(buf.data, "ab");
+    free_char_buf(buf);
+    EXPECT_EQ(buf.data, nullptr);
+    EXPECT_EQ(buf.used + buf.capacity + buf.increment + buf.allocated, 0);
+  }
+}
+
 // Setting up a buffer that has grown starts it afresh: its old storage goes,
 // and the new reservation is what growing is measured against.
 TEST(Buffers, InitialisingAGrownBufferStartsItAfresh) {

@@ -3,13 +3,20 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -352,6 +359,132 @@ TEST_F(WriteLoadfile, EveryOutputGivesTheSignalHandlersBack) {
   }
   output_unnamed_staging = true;
   EXPECT_EQ(listing(), "old.lod ");
+}
+
+// A handler the program sets for a signal it had ignored is the
+// program's: the guard never took that signal, so never puts it back. Nor
+// does it ever touch a signal it does not guard, however often outputs
+// come and go.
+int signal_seen = 0;
+void note(int sig) {
+  signal_seen = sig;
+}
+
+TEST_F(WriteLoadfile, TheGuardGivesBackOnlyTheSignalsItTook) {
+  vela_test::Outcome r = vela_test::run_in_child([this] {
+    signal(SIGWINCH, note);
+    for (int round = 0; round < 2; ++round) {
+      signal(SIGTERM, SIG_IGN);
+      OutputFile* out = open_output_file(path("new.lod").c_str());
+      if (out == nullptr) _exit(2);
+      signal(SIGTERM, note);
+      discard_output_file(out);
+      if (vela_test::disposition(SIGTERM)->handler != note) _exit(3);
+    }
+    if (vela_test::disposition(SIGWINCH)->handler != note) _exit(4);
+  });
+  EXPECT_EQ(r.status, 0) << "2: not opened, 3: SIGTERM put back, 4: SIGWINCH reset";
+}
+
+// With standard input closed, the output's own descriptors take its number
+// 0 in turn; every one is closed again, and finding where a name leads
+// never closes a descriptor of the caller's, 0 included.
+TEST_F(WriteLoadfile, OutputsLeaveDescriptorZeroAsTheyFoundIt) {
+  put_file("sub/old.lod", "old");
+  put_file("old.lod", "old");
+  vela_test::Outcome r = vela_test::run_in_child([this] {
+    close(0);
+    // Both depths, so that whatever the depth of the scratch directory, the
+    // replaced file's own descriptor is 0 in one of them.
+    for (const char* name : {"old.lod", "sub/old.lod", "sub/new.lod"}) {
+      if (write_loadfile(path(name).c_str(), sample().get()) != 0) _exit(2);
+      if (fcntl(0, F_GETFD) != -1) _exit(3);
+    }
+    if (open("/dev/null", O_RDONLY) != 0) _exit(2);
+    struct stat st {};
+    fstat(0, &st);
+    output_names_file(path("missing/new.lod").c_str(), st);
+    same_output_file("/dev/stdout", path("old.lod").c_str());
+    if (fcntl(0, F_GETFD) == -1) _exit(4);
+  });
+  EXPECT_EQ(r.status, 0) << "3: one left open, 4: the caller's closed";
+}
+
+// The file was replaced by a directory while the output was written: the
+// rename over it is refused, and the output goes into the file it replaces.
+TEST_F(WriteLoadfile, ARefusedRenameWritesIntoTheFileOpened) {
+  std::string file = put_file("old.lod", "old");
+  OutputFile* out = open_output_file(file.c_str());
+  ASSERT_NE(out, nullptr);
+  ASSERT_TRUE(write_output(out, "new\n", 4));
+  ASSERT_EQ(rename(file.c_str(), path("moved.lod").c_str()), 0);
+  ASSERT_EQ(mkdir(file.c_str(), 0700), 0);
+  EXPECT_EQ(close_output_file(out), 0);
+  EXPECT_EQ(slurp(path("moved.lod")), "new\n");
+  EXPECT_EQ(listing(), "moved.lod old.lod ");
+}
+
+// A descriptor left past earlier text, as `{ echo head; tool ...; } > file`
+// leaves standard output: the file-size limit counts from its position, and
+// a copy that would cross it writes nothing. A file system that cannot
+// reserve room ahead (the process's own name under /proc) is written all
+// the same.
+TEST_F(WriteLoadfile, ACopyIntoADescriptorIsCheckedFromItsPosition) {
+  std::string file = put_file("log", std::string(100, 'h'));
+  vela_test::Outcome r = vela_test::run_in_child([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    auto copy_into = [](int fd, std::string_view text) {
+      OutputFile* out = open_output_file(("/dev/fd/" + std::to_string(fd)).c_str());
+      if (out == nullptr || !write_output(out, text.data(), text.size())) _exit(2);
+      return close_output_file(out);
+    };
+    int log = open(file.c_str(), O_WRONLY | O_CLOEXEC);
+    lseek(log, 0, SEEK_END);
+    struct rlimit small {};
+    getrlimit(RLIMIT_FSIZE, &small);
+    small.rlim_cur = 120;
+    setrlimit(RLIMIT_FSIZE, &small);
+    if (copy_into(log, std::string(50, 'n')) != -1) _exit(3);
+    if (copy_into(open("/proc/self/comm", O_WRONLY | O_CLOEXEC), "renamed") != 0) _exit(4);
+    std::printf("%s", vela_test::read_file("/proc/self/comm").c_str());
+  });
+  EXPECT_EQ(r.status, 0) << "3: copied past the limit, 4: not copied";
+  EXPECT_EQ(r.out, "renamed\n");
+  EXPECT_EQ(slurp(file), std::string(100, 'h'));
+}
+
+// Makes every unnamed file this process asks for fail with `error`.
+void refuse_unnamed_files(int error) {
+  const unsigned low_flags = offsetof(seccomp_data, args[2]) + (BYTE_ORDER == BIG_ENDIAN ? 4 : 0);
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, low_flags),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<unsigned>(error)),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+    _exit(2);
+}
+
+// A file system that lacks unnamed files is staged into under a temporary
+// name; one that refuses a new file for want of room is not tried again.
+TEST_F(WriteLoadfile, OnlyAMissingKindOfFileIsStagedUnderAName) {
+  for (int error : {EOPNOTSUPP, ENOSPC}) {
+    vela_test::Outcome r = vela_test::run_in_child([&] {
+      refuse_unnamed_files(error);
+      OutputFile* out = open_output_file(path("new.lod").c_str());
+      if ((out != nullptr) != (error == EOPNOTSUPP)) _exit(3);
+      if (out != nullptr && (!write_output(out, "new\n", 4) || close_output_file(out) != 0))
+        _exit(4);
+    });
+    EXPECT_EQ(r.status, 0) << error;
+    EXPECT_EQ(listing(), error == EOPNOTSUPP ? "new.lod " : "") << error;
+    unlink(path("new.lod").c_str());
+  }
 }
 
 // Where the file system has no unnamed files, the output is staged under a

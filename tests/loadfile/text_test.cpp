@@ -110,6 +110,29 @@ TEST_F(TextListTest, CatOnSharedLastTextLeavesTheOtherEntryAlone) {
   EXPECT_EQ(text(1), "abcd");
 }
 
+// The same when a new row of entries shows the last text, as a table's
+// empty cell is shown by every cell not yet written.
+TEST_F(TextListTest, CatOnALastTextSharedByARowLeavesTheRowAlone) {
+  add_text(list, "ab");
+  EXPECT_EQ(share_text(list, 0, 1, 3), 1);
+  EXPECT_EQ(cat_text(list, 0, "c"), 0);
+  EXPECT_EQ(text(0), "abc");
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(text(i), "ab") << i;
+}
+
+TEST_F(TextListTest, JoinFromPastTheEndOfTheOtherListFailsUnchanged) {
+  TextList from;
+  init_text(from, 2, 8);
+  add_text(from, "x");
+  add_text(list, "a");
+  lod_error = nullptr;
+  EXPECT_EQ(join_text(list, from, 2), -1);
+  EXPECT_STREQ(lod_error, kOutOfBounds);
+  EXPECT_EQ(list.count, 1);
+  EXPECT_EQ(list.chars.used, 2);
+  free_text(from);
+}
+
 TEST_F(TextListTest, CatMayAppendTheEntryToItself) {
   add_text(list, "abcdef");
   cat_text(list, 0, get_text(list, 0));

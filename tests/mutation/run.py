@@ -439,6 +439,21 @@ def table(mutants, title, group):
     return "\n".join(out)
 
 
+def earlier_outcome(m: Mutant, logs: Path):
+    """The outcome of the mutant's last run, from its log, if that log is of
+    this very mutant (the same line at the same place, the same change)."""
+    log = logs / f"mutant-{m.index:03d}.log"
+    try:
+        text = log.read_text(encoding="utf-8", errors="surrogateescape")
+    except OSError:
+        return None
+    head = f"{m.file}:{m.line} {m.operator}\n- {m.original}\n+ {m.mutated}\n\n"
+    found = re.search(r"\n=== (caught|hang|survived|no-build) in (\d+) s\n$", text)
+    if not text.startswith(head) or not found:
+        return None
+    return found.group(1), float(found.group(2)), log.as_posix()
+
+
 def report(mutants, seed):
     done = [m for m in mutants if m.outcome]
     lines = [f"seed {seed}: {len(done)} mutants"]
@@ -500,10 +515,10 @@ def main():
     print(f"unchanged suite: {slots[0].suite_seconds:.0f} s; prepared in "
           f"{time.monotonic() - start:.0f} s", flush=True)
 
-    todo = [m for m in mutants if not args.only or m.index in args.only]
-    for m in todo:
+    for m in mutants:
         if is_reviewed(m, equivalents):
             m.outcome = "equivalent"
+    todo = [m for m in mutants if not args.only or m.index in args.only]
     todo = [m for m in todo if not m.outcome]
     free = list(slots)
     free_lock = threading.Lock()
@@ -529,7 +544,12 @@ def main():
         return 130
     elapsed = time.monotonic() - started
     ran = [m for m in todo if m.outcome not in ("", "stale")]
-    text = report([m for m in mutants if not args.only or m.index in args.only], args.seed)
+    # Mutants not run this time keep the outcome of their last run, so a
+    # rerun of the survivors after new tests reports on the whole sample.
+    for m in mutants:
+        if not m.outcome and (found := earlier_outcome(m, logs)):
+            m.outcome, m.seconds, m.log = found
+    text = report(mutants, args.seed)
     if ran:
         text += (f"\n\n{len(ran)} mutants in {elapsed:.0f} s with {len(slots)} job(s): "
                  f"{elapsed * len(slots) / len(ran):.0f} s per mutant per job")

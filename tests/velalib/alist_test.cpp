@@ -56,6 +56,18 @@ TEST(Alist, AddReplacesInPlaceAndEachWalksInOrder) {
   EXPECT_EQ(value, nullptr);
 }
 
+// Both lists start with room for 10 entries and 100 characters and grow in
+// those steps, figures a caller can read in the record.
+TEST(Alist, ListsGrowInStepsOfTenEntriesAndHundredCharacters) {
+  AlistPtr list(create_alist());
+  for (const TextList* text : {&list->keys, &list->values}) {
+    EXPECT_EQ(text->offsets.capacity, 10);
+    EXPECT_EQ(text->offsets.increment, 10);
+    EXPECT_EQ(text->chars.capacity, 100);
+    EXPECT_EQ(text->chars.increment, 100);
+  }
+}
+
 // The edges of the installed interface: a null list to free, an index
 // below the first, null places for what is not wanted, and the entries
 // beside one whose value is replaced.

@@ -1,12 +1,41 @@
 #include <velalib/option.h>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include <velalib/alist.h>
+#include <velalib/param.h>
 #include "support/reports.h"
+
+// Allocation in this test program fails on demand: the number of further
+// allocations that succeed, or -1 for all of them.
+static int news_before_failure = -1;
+
+void* operator new(std::size_t size) {
+  if (news_before_failure == 0) {
+    news_before_failure = -1;
+    throw std::bad_alloc();
+  }
+  if (news_before_failure > 0) --news_before_failure;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+// Paired with the malloc above; the compiler cannot see the pair where it
+// inlines a delete.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -84,4 +113,31 @@ TEST_F(OptionTest, UnknownNameIsFatal) {
   vela_test::Outcome run = vela_test::catch_report([] { get_option("w"); });
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Option name not recognized (w)\n");
+}
+
+using OptionDeathTest = OptionTest;
+
+// Running out of memory while listing the options nothing read ends the run
+// with the one line, as everywhere else.
+TEST_F(OptionDeathTest, RunningOutOfMemoryListingUnreadOptionsEndsTheRun) {
+  put_option("v+");
+  EXPECT_EXIT((STDOUT_TO_STDERR(), news_before_failure = 0, unread_options()),
+              testing::ExitedWithCode(1), "^Cannot allocate memory\n$");
+}
+
+// The argument vector keeps its last entry for the null that ends it: file
+// arguments fill it up to that, options do not take a place, and ngiven
+// counts also those that did not fit.
+TEST_F(OptionTest, FileArgumentsFillTheVectorUpToItsEndingNull) {
+  std::vector<std::string> words{"rowfan", "v+"};
+  for (int i = 0; i < MAXPARAM + 10; ++i) words.push_back("f" + std::to_string(i));
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  expand_param(static_cast<int>(argv.size()), argv.data());
+  EXPECT_EQ(nparam, MAXPARAM - 1);
+  EXPECT_EQ(ngiven, MAXPARAM + 10);
+  EXPECT_STREQ(param[0], "rowfan");
+  EXPECT_STREQ(param[MAXPARAM - 2], ("f" + std::to_string(MAXPARAM - 3)).c_str());
+  EXPECT_EQ(param[MAXPARAM - 1], nullptr);
+  free_param();
 }

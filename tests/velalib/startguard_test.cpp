@@ -78,12 +78,22 @@ TEST_F(EnvironTest, UnchangedEntriesKeepTheirStorage) {
   }
   ASSERT_NE(keep, nullptr);
 
+  // A string the program put in itself stays the very string it put.
+  static char put[] = "STARTGUARD_PUT=1";
+  putenv(put);
+  before = save_environ();
+
   setenv("STARTGUARD_ADDED", "1", 1);
   restore_environ(before);
 
-  bool found = false;
-  for (char** e = environ; *e != nullptr; ++e) found = found || *e == keep;
+  bool found = false, put_found = false;
+  for (char** e = environ; *e != nullptr; ++e) {
+    found = found || *e == keep;
+    put_found = put_found || *e == put;
+  }
   EXPECT_TRUE(found);
+  EXPECT_TRUE(put_found);
+  unsetenv("STARTGUARD_PUT");
 }
 
 TEST_F(EnvironTest, RestoresAnEmptiedEnvironment) {
@@ -137,12 +147,18 @@ TEST_F(GuardTest, TakesBackHandlersInstalledInside) {
   sigaction(SIGUSR1, &mine, nullptr);
   install(SIGINT, SIG_IGN);
   install(SIGPIPE, SIG_DFL);
+  install(SIGUSR2, other_handler);  // SA_NODEFER
   {
     StartupGuard guard;
     install(SIGUSR1, other_handler);
     install(SIGINT, other_handler);
     install(SIGPIPE, other_handler);
+    // The same handler with other flags is a different disposition.
+    struct sigaction flags_only = action_of(SIGUSR2);
+    flags_only.sa_flags = SA_RESTART;
+    sigaction(SIGUSR2, &flags_only, nullptr);
   }
+  EXPECT_EQ(action_of(SIGUSR2).sa_flags & (SA_NODEFER | SA_RESTART), SA_NODEFER);
   auto usr1 = action_of(SIGUSR1);
   EXPECT_EQ(usr1.sa_handler, count_usr1);
   EXPECT_TRUE(usr1.sa_flags & SA_RESTART);

@@ -111,6 +111,17 @@ TEST(Report, ShownControlBytesAtAndPastTheLimit) {
   }
 }
 
+// A cut moves off the continuation bytes of a UTF-8 sequence, at most three;
+// a longer run of them is no sequence and keeps what is past the third.
+TEST(Report, CutSkipsAtMostThreeContinuationBytes) {
+  char out[64];
+  const std::string head(20, 'a');
+  vela_fit_detail(out, 20, head + "\xf0\x9f\x98\x80zzzzzz");
+  EXPECT_EQ(std::string(out), "aaaaaaaaa...zzzzzz");
+  vela_fit_detail(out, 20, head + std::string(6, '\x80') + "zzzz");
+  EXPECT_EQ(std::string(out), "aaaaaaaaa...\x80zzzz");
+}
+
 TEST(ReportDeathTest, ErrorsAndBadCodesEndWithStatusOne) {
   EXPECT_EXIT((STDOUT_TO_STDERR(), vela_error(1, "%s", "rules.dat")), testing::ExitedWithCode(1),
               "^Cannot open file \\(rules.dat\\)\n$");
