@@ -487,7 +487,7 @@ def main():
     parser.add_argument("--list", action="store_true", help="only show the sample")
     parser.add_argument("--only", type=int, nargs="*", help="run only these sample numbers")
     parser.add_argument("--cmake-arg", action="append", default=[],
-                        help="added to the configuration, e.g. -DROWFAN_IRAF=OFF")
+                        help="added to the configuration, e.g. --cmake-arg=-DROWFAN_IRAF=OFF")
     args = parser.parse_args()
 
     equivalents = read_equivalents(EQUIVALENT)
